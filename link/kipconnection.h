@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+namespace EMS {
+
+class EngineMessenger;
+
+// The byte transport under one card port: one serial port at the card link's fixed
+// line settings (115200 8N1, no flow control), or, under the port name "EMS", the
+// engine path on which the bytes travel wrapped in engine messages. Knows no frames.
+class KipConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint32 BaudRate = 115200;
+    static constexpr int ReopenDelayMs = 2500;
+
+    KipConnection(QObject *parent, int slotIndex, EngineMessenger *engineMessenger = nullptr);
+
+    int slotIndex() const { return slot; }
+    QString portName() const { return name; }
+    bool isViaEngine() const { return viaEngine; }
+    bool isSerialOpen() const;
+    // Open on either path: the serial port is open, or the engine path is connected.
+    bool isOpen() const { return isSerialOpen() || viaEngine; }
+    EngineMessenger *messenger() const { return engineMessenger; }
+
+    // The engine path wraps card bytes as: byte count (32-bit, least significant byte
+    // first), then the bytes. Unwrapping yields at most the bytes that are there.
+    static QByteArray wrapEngineData(const QByteArray &data);
+    static QByteArray unwrapEngineData(const QByteArray &wrapped);
+
+signals:
+    void dataReceived(QByteArray data);
+    void connectedChanged(bool connected);
+    void statusMessage(QString status);
+    void serialError(QSerialPort::SerialPortError error);
+
+public slots:
+    void open();
+    void close();
+    void readData();
+    void writeData(QByteArray data);
+    void setPortName(QString portName);
+    void setEngineBaudRate(float baudRate);
+
+private:
+    bool configureLine();
+
+    EngineMessenger *engineMessenger;
+    QSerialPort *serialPort;
+    int slot;
+    QString name = QStringLiteral("EMS");
+    bool viaEngine = false;
+};
+
+} // namespace EMS
