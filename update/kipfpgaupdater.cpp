@@ -189,8 +189,8 @@ void KipFpgaUpdater::abortDownload(const QString &reason)
     file.close();
     state = Done;
     const int lastPacket = packetNumber - 1;
-    qDebug().noquote() << "KIPFPGAUpdater: Aborting download:" << reason << "at packet"
-                       << lastPacket << ". Update aborted";
+    qDebug().noquote().nospace() << "KIPFPGAUpdater: Aborting download: " << reason
+                                 << " at packet " << lastPacket << ". Update aborted";
     emit statusMessage(tr("%1 at packet %2. Update aborted").arg(reason).arg(lastPacket));
     emit finished(false);
 }
@@ -200,8 +200,13 @@ void KipFpgaUpdater::refuse(const QString &reason)
     file.close();
     state = Done;
     qDebug().noquote() << "KIPFPGAUpdater: Refusing download:" << reason;
-    emit statusMessage(reason);
-    emit finished(false);
+    // Reported from the event loop, not from inside start(): the caller of start()
+    // settles its own state (the port stops its timers for the erase) first, and the
+    // failure then finds it ready to recover.
+    QMetaObject::invokeMethod(this, [this, reason]() {
+        emit statusMessage(reason);
+        emit finished(false);
+    }, Qt::QueuedConnection);
 }
 
 } // namespace EMS

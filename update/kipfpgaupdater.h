@@ -54,6 +54,8 @@ private:
     void sendPacket();
     void finishDownload();
     void abortDownload(const QString &reason);
+    // Ends a download that never reached the card: nothing was sent, the result is
+    // reported once control is back in the event loop.
     void refuse(const QString &reason);
 
     QFile file;
