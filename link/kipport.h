@@ -210,7 +210,6 @@ public slots:
 
 private slots:
     void restartAfterFpgaUpdate();
-    void takeUpdaterResult(bool successful);
 
 private:
     void setLinkState(LinkState state);
@@ -222,6 +221,7 @@ private:
     void startFpgaUpdate(const QString &fileName);
     void sendByteCommand(int type, int param, uchar value);
     void routeReceivedData(bool toBootLoader);
+    void discardUpdater();
 
     QString codeFile;
     KipConnection *kipConnection = nullptr;
