@@ -1,3 +1,4 @@
+#include "app/mainwindow.h"
 #include "common/resources.h"
 
 #include <QApplication>
@@ -6,5 +7,7 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     Common::initResources();
+    MainWindow window;
+    window.show();
     return application.exec();
 }

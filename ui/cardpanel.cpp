@@ -1,0 +1,25 @@
+#include "ui/cardpanel.h"
+
+#include "ui_cardpanel.h"
+
+namespace EMS {
+
+CardPanel::CardPanel(KipPort *port, QWidget *parent)
+    : QWidget(parent)
+    , port(port)
+    , ui(new Ui::CardPanel)
+{
+    ui->setupUi(this);
+    if (port) {
+        // The slots are virtual, so the reports reach the derived panel's overrides.
+        connect(port, &KipPort::kipCardStatusChanged, this, &CardPanel::receiveCardStatus);
+        connect(port, &KipPort::inputSampleRateChanged, this, &CardPanel::receiveInputSampleRate);
+    }
+}
+
+CardPanel::~CardPanel()
+{
+    delete ui;
+}
+
+} // namespace EMS

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "link/kipport.h"
+
+#include <QByteArray>
+#include <QWidget>
+
+namespace Ui {
+class CardPanel;
+}
+
+namespace EMS {
+
+// The common base of the card panels that the slot form shows for a card type. It binds
+// the panel to the slot's card port and feeds it the two reports every panel needs;
+// the panel reports the receive lock of its inputs for the main window's strip.
+class CardPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    CardPanel(KipPort *port, QWidget *parent);
+    ~CardPanel() override;
+
+    KipPort *cardPort() const { return port; }
+
+signals:
+    void syncLockStateChanged(int port, EMS::SyncLockState lockState);
+
+public slots:
+    // The payload of the card's "card status" reply; each panel decodes what it needs.
+    virtual void receiveCardStatus(KipPort::KipCardType cardType, QByteArray data) = 0;
+    // Measured rate of one card input (a MADI port, an AES input), counted from 0, in Hz.
+    virtual void receiveInputSampleRate(int port, uint sampleRate) = 0;
+
+protected:
+    KipPort *port;
+
+private:
+    Ui::CardPanel *ui;
+};
+
+} // namespace EMS
