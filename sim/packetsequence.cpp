@@ -1,0 +1,37 @@
+#include "sim/packetsequence.h"
+
+#include "sim/optocoremodule.h"
+
+void PacketSequence::start(int packetCount)
+{
+    reset();
+    active = true;
+    count = packetCount;
+}
+
+QByteArray PacketSequence::answer(quint8 result, int packetNumber)
+{
+    QByteArray reply;
+    reply.append(char(result));
+    reply.append(char((packetNumber >> 8) & 0xFF));
+    reply.append(char(packetNumber & 0xFF));
+    return reply;
+}
+
+QByteArray PacketSequence::take(const QByteArray &payload)
+{
+    if (payload.size() < 2)
+        return answer(LoaderPacketLengthError, next - 1);
+    const int number = (quint8(payload.at(0)) << 8) | quint8(payload.at(1));
+    const int size = int(payload.size()) - 2;
+    if (!active || number >= count)
+        return answer(LoaderFileSizeError, number);
+    if (number != next)
+        return answer(LoaderAck, next - 1);
+    const bool last = number == count - 1;
+    if (size > PacketSize || size == 0 || (!last && size != PacketSize))
+        return answer(LoaderPacketLengthError, number);
+    data.append(payload.mid(2));
+    ++next;
+    return answer(LoaderAck, number);
+}
