@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+
+class BootLoaderEmulator;
+class CardFirmware;
+class PseudoTerminal;
+class QTimer;
+
+// One simulated interface card at the far end of a serial link: the stand-in for the
+// card in every end-to-end test and in the demo.
+//
+// The card sits behind a real pseudo-terminal (portName() goes to
+// QSerialPort::setPortName), so the controller's own serial code runs unchanged. The
+// card is either in its boot loader (BootLoaderEmulator: AutoBaud, Ping, Download,
+// SendData, GetStatus, Reset) or running its application (CardFirmware: framed
+// messages, and 0xAA in answer to AutoBaud). The application's "boot loader" message
+// moves the card into its boot loader; the boot loader's Reset starts the application
+// again. When the image downloaded before the Reset is complete (and no status of its
+// download reported a failure), it becomes the card's program: the byte 8 bytes after
+// the first "version" in it becomes the firmware version the card reports. A card
+// started in its boot loader has no application: a Reset without a good image leaves
+// it in the boot loader, where it acknowledges the next AutoBaud.
+//
+// Fault switches, one line each in a test:
+//   setReplyLatency(ms)          every answer leaves ms milliseconds late (in order)
+//   setSilent(true)              the card hears nothing and answers nothing
+//   setJunkBeforeReplies(bytes)  these bytes go out before every answer
+//   nakNextBootPackets(n)        the boot loader refuses the next n packets with 33
+//   failNextStatus(code)         the next GetStatus reports code (e.g. 0x44 FlashFailure)
+//   dropLink() / restoreLink()   the adapter vanishes (the master side closes; the
+//                                controller's port then reports errors) and comes back
+//                                on a new pseudo-terminal (give setLinkPath() a path to
+//                                keep one port name across the two)
+// The application's own faults (rejected frames, no clear-to-send, ...) are switched on
+// firmware().
+class CardSimulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum StartMode { StartApplication, StartBootLoader };
+
+    explicit CardSimulator(QObject *parent = nullptr, StartMode mode = StartApplication);
+    ~CardSimulator() override;
+
+    // The path for QSerialPort::setPortName.
+    QString portName() const;
+    bool setLinkPath(const QString &path);
+    PseudoTerminal &terminal() const { return *pty; }
+    CardFirmware &firmware() const { return *application; }
+    BootLoaderEmulator &bootLoader() const { return *loader; }
+
+    bool isInBootLoader() const { return inBootLoader; }
+    // Puts the card into its boot loader (as the application does on request) or
+    // starts its application.
+    void setInBootLoader(bool bootLoader);
+    // Whether a Reset of the boot loader finds an application to start.
+    bool hasApplication() const { return applicationPresent; }
+    void setApplicationPresent(bool present) { applicationPresent = present; }
+
+    // The program installed by the last complete download (empty if none).
+    QByteArray installedImage() const { return installed; }
+    // The byte 8 bytes after the first "version" in an image; -1 when there is none.
+    static int versionMark(const QByteArray &image);
+
+    // Fault switches (see above).
+    void setReplyLatency(int milliseconds);
+    int replyLatency() const { return latencyMs; }
+    void setSilent(bool silent) { silence = silent; }
+    bool isSilent() const { return silence; }
+    void setJunkBeforeReplies(const QByteArray &junk) { junkBytes = junk; }
+    void nakNextBootPackets(int count);
+    void failNextStatus(quint8 statusCode);
+    void dropLink();
+    bool restoreLink();
+    bool isLinkUp() const;
+
+signals:
+    // Everything the host sent, before it is routed (also while silent).
+    void bytesFromHost(QByteArray bytes);
+    // Every answer as it goes onto the link, junk included.
+    void bytesToHost(QByteArray bytes);
+    void bootLoaderChanged(bool inBootLoader);
+    void imageInstalled(QByteArray image);
+    void linkChanged(bool up);
+
+private:
+    void route(const QByteArray &bytes);
+    void answer(const QByteArray &bytes, bool fromBootLoader);
+    void deliverDue();
+    void transmit(const QByteArray &bytes);
+    void leaveBootLoader();
+
+    PseudoTerminal *pty;
+    BootLoaderEmulator *loader;
+    CardFirmware *application;
+    bool inBootLoader = false;
+    bool applicationPresent = true;
+    QByteArray installed;
+
+    int latencyMs = 0;
+    bool silence = false;
+    QByteArray junkBytes;
+    struct Delayed
+    {
+        qint64 due;
+        QByteArray bytes;
+    };
+    QQueue<Delayed> delayed;
+    QElapsedTimer clock;
+    QTimer *latencyTimer;
+};
