@@ -127,6 +127,9 @@ void OptocoreUpdater::start()
         return;
     }
 
+    // Until the first file goes out, a refusal names the build description's file.
+    file.close();
+    file.setFileName(buildInfoPath());
     state = BuildInfoSent;
     send(StepBuildInfo, readBuildInfo());
 }
