@@ -182,11 +182,22 @@ CardState CardFirmware::defaultState(int cardType)
 void CardFirmware::resetState(int cardType)
 {
     card = defaultState(cardType);
+    lockReturnTicks.fill(0, card.inputs.size());
+    restartApplication();
+}
+
+void CardFirmware::restartApplication()
+{
     reader.reset();
     fpgaDownload.reset();
-    lockReturnTicks.fill(0, card.inputs.size());
-    // A new card has told the host nothing yet; what it reports from now on is
-    // measured against its state at power-up.
+    card.optocore.loader = OptocoreState::Loader();
+    rememberReported();
+}
+
+void CardFirmware::rememberReported()
+{
+    // A card that starts has told the host nothing yet; what it reports on its own from
+    // now on is measured against its state at the start.
     reportedBlock = cardStatusBlock();
     reportedSync = syncSourceInUse();
     for (int port = 0; port < 2; ++port)
@@ -313,15 +324,17 @@ QByteArray CardFirmware::fpgaVersionMark(const QByteArray &image)
 
 void CardFirmware::receiveBytes(const QByteArray &bytes)
 {
-    for (char byte : bytes) {
-        switch (reader.push(quint8(byte))) {
+    for (int i = 0; i < bytes.size(); ++i) {
+        switch (reader.push(quint8(bytes.at(i)))) {
         case CardFrameReader::FrameReady:
             if (framesToReject > 0) {
                 --framesToReject;
                 sendError();
                 reader.resynchronise();
-            } else {
-                takeFrame(reader.message());
+            } else if (!takeFrame(reader.message())) {
+                if (i + 1 < bytes.size())
+                    emit bytesForBootLoader(bytes.mid(i + 1));
+                return;
             }
             break;
         case CardFrameReader::AutoBaud:
@@ -373,7 +386,7 @@ void CardFirmware::sendError()
     send(TypeError, 0);
 }
 
-void CardFirmware::takeFrame(const Common::SerialMessage &message)
+bool CardFirmware::takeFrame(const Common::SerialMessage &message)
 {
     ++frameCount;
     const int param = message.param;
@@ -383,10 +396,11 @@ void CardFirmware::takeFrame(const Common::SerialMessage &message)
     switch (message.type) {
     case TypeRestart:
         emit restartRequested();
-        break;
+        restartApplication();
+        return true;
     case TypeBootLoader:
         emit bootLoaderRequested();
-        break;
+        return false;
     case TypeEcho:
         send(TypeEcho, param, data);
         break;
@@ -502,6 +516,7 @@ void CardFirmware::takeFrame(const Common::SerialMessage &message)
         break;
     }
     settle();
+    return true;
 }
 
 void CardFirmware::handleSyncSource(const Common::SerialMessage &message)

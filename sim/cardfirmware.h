@@ -136,7 +136,9 @@ struct CardState
 //                     sum is installed and its version mark (10 bytes from 4 before the
 //                     first "/", up to a zero byte) becomes the FPGA text.
 //   5 echo data       echoed with its param and payload.
-//   4 boot loader     bootLoaderRequested(); 1 restart  restartRequested().
+//   4 boot loader     bootLoaderRequested(); the rest of the chunk goes out in
+//                     bytesForBootLoader().
+//   1 restart         restartRequested(), then restartApplication().
 //
 // Card status block (type 38 payload), by card type:
 //   MADI (20, 24), 12 bytes: 0-1 rx channel byte of port A, B; 2-3 transmitted
@@ -179,6 +181,11 @@ public:
 
     // Puts another card in place (the card is reported at the next status request).
     void resetState(int cardType);
+    // The application starts again, after a "restart" or a stay in the boot loader:
+    // a frame half read and a download in progress are lost; the card's settings
+    // stay. The count towards the next "clear to send" goes on, so the host's send
+    // gate is not left waiting for bytes it sent before the restart.
+    void restartApplication();
 
     // What the card would send for "card status" / "kip status" now.
     QByteArray cardStatusBlock() const;
@@ -244,10 +251,15 @@ public slots:
 signals:
     void bytesToHost(QByteArray bytes);
     void bootLoaderRequested();
+    // What followed the "boot loader" message in the same chunk: the application has
+    // handed the link to the boot loader and takes none of it.
+    void bytesForBootLoader(QByteArray bytes);
     void restartRequested();
 
 private:
-    void takeFrame(const Common::SerialMessage &message);
+    // Returns false when the application has handed the link to the boot loader.
+    bool takeFrame(const Common::SerialMessage &message);
+    void rememberReported();
     void sendError();
     void send(int type, int param, const QByteArray &payload = QByteArray());
     void sendByte(int type, int param, quint8 value);

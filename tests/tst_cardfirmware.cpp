@@ -412,15 +412,25 @@ private slots:
         QCOMPARE(take(), replies);
     }
 
-    void loaderAndRestartRequests()
+    void bootLoaderRequestHandsOverTheRest()
     {
         QSignalSpy bootLoader(fw, &CardFirmware::bootLoaderRequested);
-        QSignalSpy restart(fw, &CardFirmware::restartRequested);
-        QCOMPARE(exchange(frame(4, 0)), QStringList{});
+        QSignalSpy handedOver(fw, &CardFirmware::bytesForBootLoader);
+        // The boot loader's AutoBaud right behind the request belongs to the boot loader.
+        QCOMPARE(exchange(frame(4, 0) + hex("5555")), QStringList{});
         QCOMPARE(bootLoader.count(), 1);
-        QCOMPARE(restart.count(), 0);
-        QCOMPARE(exchange(frame(1, 0)), QStringList{});
+        QCOMPARE(handedOver.count(), 1);
+        QCOMPARE(handedOver.at(0).at(0).toByteArray(), hex("5555"));
+    }
+
+    void restartDropsHalfReadFrame()
+    {
+        QSignalSpy restart(fw, &CardFirmware::restartRequested);
+        fw->receiveBytes(frame(1, 0) + frame(5, 0, "abc").left(4));
         QCOMPARE(restart.count(), 1);
+        fw->restartApplication();
+        // Had the half frame survived, this frame would complete it with a bad checksum.
+        QCOMPARE(exchange(frame(5, 0, "z")), QStringList{"5 0 7a"});
     }
 
     void externalChanges_data()
