@@ -70,6 +70,14 @@ void Updater::receiveData(QByteArray data)
     while (!rxBuffer.isEmpty()) {
         const quint8 first = quint8(rxBuffer.at(0));
         BootPacket packet;
+        if (first == 0) {
+            // The boot loader may pad before any packet, and serial reads join its
+            // answers arbitrarily: zeros can sit between two packets of one block. No
+            // packet has size 0, so they are skipped rather than taken as a bad packet
+            // (which would clear the buffer and lose the answer behind them).
+            rxBuffer.remove(0, 1);
+            continue;
+        }
         if (first == BootPacket::NotBootLoader || first == BootPacket::CommandAck
             || first == BootPacket::CommandNak) {
             packet = BootPacket::decode(rxBuffer.left(1));
@@ -83,8 +91,6 @@ void Updater::receiveData(QByteArray data)
             const int size = first;
             if (rxBuffer.size() < size)
                 return;
-            // A size byte of 0 would take nothing from the buffer; decoding it as an
-            // empty block makes it invalid and clears the buffer below.
             packet = BootPacket::decode(rxBuffer.left(size));
             rxBuffer.remove(0, size);
         }
