@@ -1,3 +1,4 @@
+#include "link/kipport.h"
 #include "update/kipfpgaupdater.h"
 
 #include <QFile>
@@ -87,6 +88,7 @@ private slots:
     void refusedBeforeErase();
     void largestImageIsAnnounced();
     void restartSendsWholeImageAgain();
+    void refusedImageLeavesPortPolling();
 
 private:
     QString writeImage(const QByteArray &image);
@@ -309,6 +311,24 @@ void TestKipFpgaUpdater::restartSendsWholeImageAgain()
     QVERIFY(card.replyOk());
     QCOMPARE(card.finishedSpy.count(), 1);
     QCOMPARE(card.finishedSpy.at(0).at(0).toBool(), true);
+}
+
+void TestKipFpgaUpdater::refusedImageLeavesPortPolling()
+{
+    // The port stops its timers for the erase right after starting the download; the
+    // refusal must reach it after that, or the slot would stay without polling.
+    EMS::KipPort port(nullptr, 0);
+    QSignalSpy finished(&port, &EMS::KipPort::updateFinished);
+    QSignalSpy status(&port, &EMS::KipPort::statusMessage);
+    port.updateFpga(writeImage(QByteArray()));
+    QVERIFY(finished.wait(1000));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(status.contains(QVariantList{"FPGA image image.bit is empty"}));
+    QVERIFY(!port.fpgaDownloader());
+    QVERIFY(port.keepAliveTimer()->isActive());
+    QCOMPARE(port.keepAliveTimer()->interval(), 1000);
+    QVERIFY(port.watchdogTimer()->isActive());
 }
 
 QTEST_GUILESS_MAIN(TestKipFpgaUpdater)
