@@ -359,14 +359,18 @@ void CardFirmware::send(int type, int param, const QByteArray &payload)
 {
     // Replies are framed by the card itself: the host's encoder writes "kip status" as
     // a bare request and cannot carry the longer replies of fixed-length types.
+    // A frame's length byte cannot count more than 252 payload bytes; a longer payload
+    // (a version text set from outside, say) is cut rather than sent with a length byte
+    // that wrapped and would throw the host's scanner off.
+    const QByteArray body = payload.left(Common::SerialMessage::MaxVariablePayload);
     QByteArray frame;
-    int length = 3 + int(payload.size());
+    int length = 3 + int(body.size());
     if (!Common::SerialMessage::hasVariablePayload(type))
         length = qMax(length, Common::SerialMessage::frameLength(type));
     frame.append(char(length));
     frame.append(char(type));
     frame.append(char(param));
-    frame.append(payload);
+    frame.append(body);
     frame.append(QByteArray(length - frame.size(), '\0'));
     quint8 sum = 0;
     for (char byte : qAsConst(frame))
