@@ -86,7 +86,6 @@ private slots:
     void cardFaults();
     void refusedBeforeErase_data();
     void refusedBeforeErase();
-    void largestImageIsAnnounced();
     void restartSendsWholeImageAgain();
     void refusedImageLeavesPortPolling();
 
@@ -245,10 +244,11 @@ void TestKipFpgaUpdater::cardFaults()
 void TestKipFpgaUpdater::refusedBeforeErase_data()
 {
     QTest::addColumn<qint64>("size"); // -1: no file at all
-    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("status"); // empty: accepted
 
     QTest::newRow("empty file") << qint64(0) << "FPGA image image.bit is empty";
     QTest::newRow("missing file") << qint64(-1) << "Cannot open FPGA image image.bit";
+    QTest::newRow("65535 packets still fit") << KipFpgaUpdater::MaxImageSize << "";
     QTest::newRow("one byte more than 65535 packets")
         << KipFpgaUpdater::MaxImageSize + 1
         << "FPGA image image.bit is too large: 8388481 bytes, at most 8388480 fit";
@@ -265,6 +265,11 @@ void TestKipFpgaUpdater::refusedBeforeErase()
 
     CardSide card(path);
     card.updater.start();
+    if (status.isEmpty()) {
+        QCOMPARE(card.sent.size(), 1);
+        QCOMPARE(card.sent.at(0).data, QByteArray::fromHex("FFFF"));
+        return;
+    }
     QVERIFY(card.sent.isEmpty());
     QCOMPARE(card.finishedSpy.count(), 0); // the caller settles first
     QVERIFY(card.finishedSpy.wait(1000));
@@ -277,15 +282,6 @@ void TestKipFpgaUpdater::refusedBeforeErase()
     // A card answering anyway (an erase reply from an earlier run) gets nothing.
     card.reply(0, QByteArray(1, '\0'));
     QVERIFY(card.sent.isEmpty());
-}
-
-void TestKipFpgaUpdater::largestImageIsAnnounced()
-{
-    CardSide card(writeImage(QByteArray(int(KipFpgaUpdater::MaxImageSize), char(0x01))));
-    card.updater.start();
-    QCOMPARE(card.sent.size(), 1);
-    QCOMPARE(card.sent.at(0).data, QByteArray::fromHex("FFFF"));
-    QCOMPARE(card.finishedSpy.count(), 0);
 }
 
 void TestKipFpgaUpdater::restartSendsWholeImageAgain()

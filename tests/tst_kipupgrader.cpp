@@ -130,7 +130,6 @@ private slots:
     void fpgaVersionMark();
     void lookupOrder_data();
     void lookupOrder();
-    void noCardKeepsFiles();
     void upgradeAsRequired_data();
     void upgradeAsRequired();
     void twoStageRun_data();
@@ -138,7 +137,6 @@ private slots:
     void failedStageEndsRun_data();
     void failedStageEndsRun();
     void resultsOfOtherUpdatesIgnored();
-    void singleStageProgressUnscaled();
     void refusedBeforeCard_data();
     void refusedBeforeCard();
 
@@ -167,11 +165,8 @@ void TestKipUpgrader::fileNames_data()
     QTest::addColumn<QString>("fpga");
 
     QTest::newRow("madi bnc") << 20 << "quorix_kip_madi.bin" << "quorix_kip_madi_fpga.bit";
-    QTest::newRow("madi cat5") << 24 << "quorix_kip_madi.bin" << "quorix_kip_madi_fpga.bit";
     QTest::newRow("aes") << 23 << "quorix_kip.bin" << "quorix_kip_aes_fpga.bit";
-    QTest::newRow("dante") << 27 << "quorix_kip.bin" << "quorix_kip_dante_fpga.bit";
     QTest::newRow("optocore") << 28 << "quorix_kip_optocore.bin" << "quorix_kip_optocore_fpga.bit";
-    QTest::newRow("hydra") << 29 << "quorix_kip_hydra.bin" << "quorix_kip_hydra_fpga.bit";
     QTest::newRow("no card") << 0 << "quorix_kip.bin" << "";
     QTest::newRow("unknown type") << 30 << "quorix_kip.bin" << "";
 }
@@ -280,19 +275,6 @@ void TestKipUpgrader::lookupOrder()
     QVERIFY(slot.upgrader.fpgaFilePath().isEmpty());
     QCOMPARE(slot.upgrader.fpgaVersion(), QString());
 
-}
-
-void TestKipUpgrader::noCardKeepsFiles()
-{
-    installFirmware(9, "2015/01/01");
-    Slot slot;
-    slot.cardReports(KipPort::Hydra, 3, "2014/01/01");
-    QCOMPARE(slot.upgrader.codeVersion(), 9);
-    cleanup();
-    slot.cardReports(KipPort::NoCard, 0, "");
-    QCOMPARE(slot.upgrader.codeVersion(), 9);
-    QCOMPARE(slot.upgrader.fpgaVersion(), QString("2015/01/01"));
-    QCOMPARE(slot.upgrader.codeFilePath(), QFileInfo(appFile(codeName)).absoluteFilePath());
 }
 
 void TestKipUpgrader::upgradeAsRequired_data()
@@ -466,20 +448,6 @@ void TestKipUpgrader::resultsOfOtherUpdatesIgnored()
     emit slot.port.updateFinished(false);
     QCOMPARE(slot.finished.count(), 1);
     QCOMPARE(slot.finished.at(0).at(0).toBool(), false);
-}
-
-void TestKipUpgrader::singleStageProgressUnscaled()
-{
-    installFirmware(12, "2015/01/02");
-    Slot slot;
-    slot.cardReports(KipPort::Hydra, 12, "2014/06/15");
-    QSignalSpy started(&slot.upgrader, &KipUpgrader::updateStarted);
-    slot.upgrader.upgradeFPGA();
-    QCOMPARE(slot.fpga.count(), 1);
-    QVERIFY(started.count() >= 1);
-    for (int percent : {0, 37, 99, 100})
-        emit slot.port.updateProgress(percent);
-    QCOMPARE(ints(slot.progress), (QList<int>{0, 37, 99, 100}));
 }
 
 void TestKipUpgrader::refusedBeforeCard_data()
