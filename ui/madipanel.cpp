@@ -70,6 +70,9 @@ MadiPanel::MadiPanel(KipPort *port, QWidget *parent)
 
     ui->aControlViaAudioCheckBox->hide();
     ui->bControlViaAudioCheckBox->hide();
+    // No rate is known yet, so no port offers SMUX.
+    ui->aSmuxCheckBox->hide();
+    ui->bSmuxCheckBox->hide();
 
     if (!port)
         return;

@@ -1,0 +1,354 @@
+#include "support/uitestsupport.h"
+
+#include "app/mainwindow.h"
+#include "ui/kipform.h"
+#include "ui/logdialog.h"
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QtTest>
+
+using namespace EMS;
+
+namespace {
+
+QLabel *label(MainWindow &window, const QString &name)
+{
+    QLabel *found = window.findChild<QLabel *>(name);
+    Q_ASSERT(found);
+    return found;
+}
+
+const QString LockedStyle = "background-color:#00C800;color:#FFFFFF;border: 1px solid #004000";
+const QString UnlockedStyle = "background-color:#C80000;color:#FFFFFF;border: 1px solid #400000";
+const QString UnknownStyle = "background-color:#C0C0C0;color:#FFFFFF;border: 1px solid #404040";
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void layout();
+    void statusBarLines_data();
+    void statusBarLines();
+    void clickOnStatusBarClears();
+    void stripArrangement_data();
+    void stripArrangement();
+    void lockLabelStyles_data();
+    void lockLabelStyles();
+    void sampleRateAndSyncSource();
+    void settingsEmptyStore();
+    void settingsStoredNames();
+    void positionSavedOnClose();
+    void positionOffEveryScreen_data();
+    void positionOffEveryScreen();
+    void logDialogsOpenAndClose();
+
+private:
+    UiTest::SettingsSandbox *sandbox = nullptr;
+    // No adapters: the forms scan and find nothing, so the ports say nothing unasked.
+    UiTest::FakeAdapters adapters;
+};
+
+void MainWindowTest::init()
+{
+    sandbox = new UiTest::SettingsSandbox;
+}
+
+void MainWindowTest::cleanup()
+{
+    delete sandbox;
+    sandbox = nullptr;
+}
+
+void MainWindowTest::layout()
+{
+    MainWindow window(nullptr, adapters.lister());
+    QCOMPARE(window.windowTitle(), QStringLiteral("Sable Fold Controller v 1.6"));
+    QCOMPARE(window.size(), QSize(740, 569));
+    QCOMPARE(window.slotForm(0)->pos(), QPoint(6, 72));
+    QCOMPARE(window.slotForm(1)->pos(), QPoint(375, 72));
+    QCOMPARE(window.slotForm(0)->cardPort()->slotIndex(), 0);
+    QCOMPARE(window.slotForm(1)->cardPort()->slotIndex(), 1);
+    // The log boxes exist for their slots but the program never shows them.
+    QVERIFY(window.findChild<QCheckBox *>("masterLogCheckBox")->isHidden());
+    QVERIFY(window.findChild<QCheckBox *>("slaveLogCheckBox")->isHidden());
+    // At start neither slot shows a card.
+    QVERIFY(label(window, "masterRxSyncLabel")->isHidden());
+    QVERIFY(label(window, "slaveMadiBLabel")->isHidden());
+    QCOMPARE(label(window, "masterTypeLabel")->text(), QString());
+}
+
+void MainWindowTest::statusBarLines_data()
+{
+    QTest::addColumn<int>("firstSlot");
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("slot 0 then slot 1 at once") << 0 << 0 << "KIP 1 first; KIP 2 second";
+    QTest::newRow("slot 1 then slot 0: still slot order") << 1 << 400 << "KIP 1 second; KIP 2 first";
+    QTest::newRow("999 ms apart: combined") << 0 << 999 << "KIP 1 first; KIP 2 second";
+    QTest::newRow("1000 ms apart: newer alone") << 0 << 1000 << "KIP 2 second";
+    QTest::newRow("clock stepped back: combined") << 0 << -5000 << "KIP 1 first; KIP 2 second";
+}
+
+void MainWindowTest::statusBarLines()
+{
+    QFETCH(int, firstSlot);
+    QFETCH(int, gapMs);
+    QFETCH(QString, expected);
+    MainWindow window(nullptr, adapters.lister());
+    QDateTime clock = QDateTime(QDate(2024, 5, 1), QTime(12, 0));
+    window.setClock([&clock] { return clock; });
+    QStatusBar *bar = window.findChild<QStatusBar *>("statusBar");
+    KipPort *first = window.slotForm(firstSlot)->cardPort();
+    KipPort *second = window.slotForm(1 - firstSlot)->cardPort();
+
+    // The very first report shares the line with the other slot's (empty) text.
+    emit first->statusMessage("first");
+    QCOMPARE(bar->currentMessage(),
+             firstSlot == 0 ? QStringLiteral("KIP 1 first; ") : QStringLiteral("; KIP 2 first"));
+    clock = clock.addMSecs(gapMs);
+    emit second->statusMessage("second");
+    QCOMPARE(bar->currentMessage(), expected);
+}
+
+void MainWindowTest::clickOnStatusBarClears()
+{
+    MainWindow window(nullptr, adapters.lister());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QStatusBar *bar = window.findChild<QStatusBar *>("statusBar");
+    emit window.slotForm(0)->cardPort()->statusMessage("hello");
+    QCOMPARE(bar->currentMessage(), QStringLiteral("KIP 1 hello; "));
+
+    // A click above the bar keeps the message; a click on the bar clears it.
+    QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(700, 60));
+    QCOMPARE(bar->currentMessage(), QStringLiteral("KIP 1 hello; "));
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(50, bar->height() / 2));
+    QCOMPARE(bar->currentMessage(), QString());
+}
+
+void MainWindowTest::stripArrangement_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<int>("cardType");
+    QTest::addColumn<QString>("cardName");
+    QTest::addColumn<QString>("typeText");
+    QTest::addColumn<QPoint>("typePos");
+    QTest::addColumn<bool>("lockShown");
+    QTest::addColumn<QPoint>("lockPos");
+    QTest::addColumn<bool>("madiBShown");
+
+    QTest::newRow("master BNC MADI") << 0 << int(KipPort::MadiBnc) << "BNC MADI" << "MADI A" << QPoint(50, 2)
+                                     << true << QPoint(60, 19) << true;
+    QTest::newRow("slave CAT5 MADI") << 1 << int(KipPort::MadiCat5) << "CAT5 MADI" << "MADI A" << QPoint(495, 2)
+                                     << true << QPoint(505, 19) << true;
+    QTest::newRow("master AES") << 0 << int(KipPort::Aes) << "aes" << "AES" << QPoint(104, 2) << true
+                                << QPoint(114, 19) << false;
+    QTest::newRow("slave Optocore") << 1 << int(KipPort::Optocore) << "optocore" << "OPTOCORE" << QPoint(549, 2)
+                                    << true << QPoint(559, 19) << false;
+    QTest::newRow("slave no card") << 1 << int(KipPort::NoCard) << "" << "" << QPoint(549, 2) << false
+                                   << QPoint(559, 19) << false;
+}
+
+void MainWindowTest::stripArrangement()
+{
+    QFETCH(int, slot);
+    QFETCH(int, cardType);
+    QFETCH(QString, cardName);
+    QFETCH(QString, typeText);
+    QFETCH(QPoint, typePos);
+    QFETCH(bool, lockShown);
+    QFETCH(QPoint, lockPos);
+    QFETCH(bool, madiBShown);
+
+    MainWindow window(nullptr, adapters.lister());
+    const QString prefix = slot == 0 ? "master" : "slave";
+    QLabel *typeLabel = label(window, prefix + "TypeLabel");
+    QLabel *lockLabel = label(window, prefix + "RxSyncLabel");
+    // Arrive from a MADI card, so every change of the arrangement shows.
+    window.cardTypeChanged(slot, KipPort::MadiBnc, "BNC MADI");
+    window.cardTypeChanged(slot, KipPort::KipCardType(cardType), cardName);
+
+    QCOMPARE(typeLabel->text(), typeText);
+    QCOMPARE(typeLabel->pos(), typePos);
+    QCOMPARE(!lockLabel->isHidden(), lockShown);
+    QCOMPARE(lockLabel->pos(), lockPos);
+    QCOMPARE(!label(window, prefix + "MadiBLabel")->isHidden(), madiBShown);
+    QCOMPARE(!label(window, prefix + "MadiBRxSyncLabel")->isHidden(), madiBShown);
+    if (cardType == KipPort::Aes)
+        QCOMPARE(lockLabel->styleSheet(), UnknownStyle);
+    // The other slot's form is told the type.
+    QCOMPARE(int(window.slotForm(1 - slot)->otherSlotCardType()), cardType);
+}
+
+void MainWindowTest::lockLabelStyles_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("style");
+    QTest::newRow("locked") << int(SyncLocked) << "Rx OK" << LockedStyle;
+    QTest::newRow("unlocked") << int(SyncUnlocked) << "Rx ERR" << UnlockedStyle;
+    QTest::newRow("unknown") << int(SyncUnknown) << "Rx OK" << UnknownStyle;
+    QTest::newRow("other value 7") << 7 << "Rx OK" << "";
+    QTest::newRow("other value -2") << -2 << "Rx OK" << "";
+}
+
+void MainWindowTest::lockLabelStyles()
+{
+    QFETCH(int, state);
+    QFETCH(QString, text);
+    QFETCH(QString, style);
+    MainWindow window(nullptr, adapters.lister());
+    const struct {
+        int slot;
+        int port;
+        const char *label;
+    } targets[] = {
+        {0, 0, "masterRxSyncLabel"},
+        {0, 1, "masterMadiBRxSyncLabel"},
+        {1, 0, "slaveRxSyncLabel"},
+        {1, 1, "slaveMadiBRxSyncLabel"},
+    };
+    for (const auto &target : targets) {
+        QLabel *lock = label(window, target.label);
+        lock->setText("before");
+        lock->setStyleSheet("color: red");
+        // The slot forms relay their panels' lock states.
+        emit window.slotForm(target.slot)->syncLockStateChanged(target.port, SyncLockState(state));
+        QCOMPARE(lock->text(), text);
+        QCOMPARE(lock->styleSheet(), style);
+    }
+    // Ports beyond B change nothing.
+    QLabel *lock = label(window, "masterRxSyncLabel");
+    emit window.slotForm(0)->syncLockStateChanged(2, SyncUnlocked);
+    QCOMPARE(lock->text(), text);
+}
+
+void MainWindowTest::sampleRateAndSyncSource()
+{
+    MainWindow window(nullptr, adapters.lister());
+    emit window.slotForm(0)->sampleRateChanged(48000);
+    emit window.slotForm(0)->syncSourceChanged("MADI A");
+    QCOMPARE(label(window, "sampleRateLabel")->text(), QStringLiteral("48000"));
+    QCOMPARE(label(window, "syncSourceLabel")->text(), QStringLiteral("MADI A"));
+    // The slave's clock never reaches the strip.
+    emit window.slotForm(1)->sampleRateChanged(96000);
+    emit window.slotForm(1)->syncSourceChanged("WORD-CLOCK");
+    QCOMPARE(label(window, "sampleRateLabel")->text(), QStringLiteral("48000"));
+    QCOMPARE(label(window, "syncSourceLabel")->text(), QStringLiteral("MADI A"));
+    emit window.slotForm(0)->sampleRateChanged(0);
+    QCOMPARE(label(window, "sampleRateLabel")->text(), QString());
+}
+
+void MainWindowTest::settingsEmptyStore()
+{
+    MainWindow window(nullptr, adapters.lister());
+    QCOMPARE(window.pos(), QPoint(0, 0));
+    // Both ports keep the name they start with.
+    KipPort fresh(nullptr, 0);
+    QCOMPARE(window.slotForm(0)->cardPort()->serialPortName(), fresh.serialPortName());
+    QCOMPARE(window.slotForm(1)->cardPort()->serialPortName(), fresh.serialPortName());
+}
+
+void MainWindowTest::settingsStoredNames()
+{
+    {
+        QSettings settings("Quorix", "Sablefold");
+        settings.setValue("SablefoldController/Position", QPoint(120, 40));
+        settings.setValue("KIP/SerialPort0", "COM5");
+        settings.setValue("KIP/SerialPort1", "");
+    }
+    MainWindow window(nullptr, adapters.lister());
+    QCOMPARE(window.pos(), QPoint(120, 40));
+    QCOMPARE(window.slotForm(0)->cardPort()->serialPortName(), QStringLiteral("COM5"));
+    KipPort fresh(nullptr, 1);
+    QCOMPARE(window.slotForm(1)->cardPort()->serialPortName(), fresh.serialPortName());
+}
+
+void MainWindowTest::positionSavedOnClose()
+{
+    {
+        MainWindow window(nullptr, adapters.lister());
+        window.move(33, 21);
+        QVERIFY(window.close());
+        QCOMPARE(QSettings("Quorix", "Sablefold").value("SablefoldController/Position").toPoint(),
+                 window.pos());
+    }
+    MainWindow reopened(nullptr, adapters.lister());
+    QCOMPARE(reopened.pos(), QPoint(33, 21));
+    // The port names are never written by the program.
+    QVERIFY(!QSettings("Quorix", "Sablefold").contains("KIP/SerialPort0"));
+}
+
+void MainWindowTest::positionOffEveryScreen_data()
+{
+    QTest::addColumn<QPoint>("stored");
+    QTest::addColumn<bool>("kept");
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QTest::newRow("on the screen") << screen.topLeft() + QPoint(10, 10) << true;
+    QTest::newRow("on a removed monitor to the right") << QPoint(screen.right() + 500, 100) << false;
+    QTest::newRow("far above") << QPoint(10, -5000) << false;
+    QTest::newRow("only a sliver of the title bar left") << QPoint(screen.right() - 20, 10) << false;
+}
+
+void MainWindowTest::positionOffEveryScreen()
+{
+    QFETCH(QPoint, stored);
+    QFETCH(bool, kept);
+    QSettings("Quorix", "Sablefold").setValue("SablefoldController/Position", stored);
+    MainWindow window(nullptr, adapters.lister());
+    if (kept) {
+        QCOMPARE(window.pos(), stored);
+    } else {
+        QCOMPARE(window.pos(), QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+    }
+}
+
+void MainWindowTest::logDialogsOpenAndClose()
+{
+    MainWindow window(nullptr, adapters.lister());
+    QCheckBox *masterBox = window.findChild<QCheckBox *>("masterLogCheckBox");
+    QCheckBox *slaveBox = window.findChild<QCheckBox *>("slaveLogCheckBox");
+    KipPort *master = window.slotForm(0)->cardPort();
+    KipPort *slave = window.slotForm(1)->cardPort();
+
+    masterBox->click();
+    slaveBox->click();
+    QPointer<LogDialog> first = window.logDialog(0);
+    QVERIFY(first);
+    QVERIFY(window.logDialog(1));
+    QCOMPARE(first->windowTitle(), QStringLiteral("KIP 1 Serial Log"));
+    QCOMPARE(window.logDialog(1)->windowTitle(), QStringLiteral("KIP 2 Serial Log"));
+    QCOMPARE(first->parent(), &window);
+
+    // Each dialog shows its own port's traffic only.
+    emit master->logDataTransmitted("card status 0 ");
+    emit slave->logDataReceived("rx clock locked 1 1");
+    QCOMPARE(first->findChild<QTextBrowser *>()->toPlainText(), QStringLiteral("Tx card status 0 "));
+    QCOMPARE(window.logDialog(1)->findChild<QTextBrowser *>()->toPlainText(),
+             QStringLiteral("Rx rx clock locked 1 1"));
+
+    // Withdrawn: closed, forgotten and destroyed, so it stops collecting lines.
+    masterBox->click();
+    QVERIFY(!window.logDialog(0));
+    QTRY_VERIFY(!first);
+
+    // Asked again: a new, empty dialog.
+    masterBox->click();
+    QVERIFY(window.logDialog(0));
+    QCOMPARE(window.logDialog(0)->findChild<QTextBrowser *>()->toPlainText(), QString());
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
