@@ -89,9 +89,6 @@ bool SerialMessage::isEncodable() const
 {
     if (!valid || type < 0 || type >= TypeCount)
         return false;
-    // Requests for "status" and "kip status" never carry a payload.
-    if (type == 0 || type == 30)
-        return true;
     const int length = encodedLength();
     if (length < 3 || length > 255)
         return false;

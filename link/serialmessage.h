@@ -24,6 +24,8 @@ public:
     // without corrupting it: an invalid message, a type without a length entry, or a
     // payload longer than the type's frame can carry. A frame with a wrong length byte
     // would desynchronise the card's scanner, so nothing is sent rather than that.
+    // The host's "status" and "kip status" frames are bare requests (L = 3), so a
+    // payload on those types is refused too rather than silently left out.
     QByteArray encode() const;
     bool isEncodable() const;
 
