@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 
 namespace Common {
@@ -46,3 +47,5 @@ private:
 };
 
 } // namespace Common
+
+Q_DECLARE_METATYPE(Common::SerialMessage)
