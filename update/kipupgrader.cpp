@@ -1,5 +1,7 @@
 #include "update/kipupgrader.h"
 
+#include "common/resources.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
@@ -25,6 +27,9 @@ QByteArray readAll(const QString &path)
 KipUpgrader::KipUpgrader(KipPort *port, QObject *parent)
     : QObject(parent), port(port)
 {
+    // The built-in firmware folder is empty at run time until registered.
+    Common::initResources();
+
     afterCodeTimer = new QTimer(this);
     afterCodeTimer->setSingleShot(true);
     afterCodeTimer->setInterval(StageDelayMs);
