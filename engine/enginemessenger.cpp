@@ -98,14 +98,13 @@ void EngineMessenger::countReceiveError(const QString &text)
 void EngineMessenger::dropFront(int count)
 {
     receiveBuffer.remove(0, count);
-    streamOffset += count;
-    scanFrom = qMax(0, scanFrom - count);
-    for (auto it = badChecksumFrames.begin(); it != badChecksumFrames.end();) {
-        if (*it < streamOffset)
-            it = badChecksumFrames.erase(it);
-        else
-            ++it;
+    examinedUpTo = qMax(0, examinedUpTo - count);
+    int kept = 0;
+    for (int position : qAsConst(waiting)) {
+        if (position >= count)
+            waiting[kept++] = position - count;
     }
+    waiting.resize(kept);
 }
 
 EngineMessenger::Candidate EngineMessenger::frameAt(int position) const
@@ -130,7 +129,6 @@ void EngineMessenger::receiveData(QByteArray rawData)
     if (total > MaxBufferBytes) {
         // Checked before appending, so a huge datagram is never copied in.
         dropFront(receiveBuffer.size());
-        streamOffset += rawData.size();
         countReceiveError(tr("Buffer was too big: %1 data ignored.").arg(total));
         return;
     }
@@ -141,75 +139,87 @@ void EngineMessenger::receiveData(QByteArray rawData)
 
 void EngineMessenger::scan()
 {
-    // Receivers of our signals may feed more data in (re-entering here) or delete us.
+    // Receivers of our signals may feed more data in (re-entering here) or delete us;
+    // after every emission the scan starts over from the first waiting position, whose
+    // state is then re-read rather than trusted.
     QPointer<EngineMessenger> alive(this);
 
-    int i = scanFrom;
-    bool settledSoFar = true; // every position before i is known not to start a frame
-    while (i < receiveBuffer.size()) {
-        const Candidate candidate = frameAt(i);
+    int next = 0; // index into waiting; past its end, the unexamined positions follow
+    for (;;) {
+        const bool wasWaiting = next < waiting.size();
+        int position;
+        if (wasWaiting)
+            position = waiting.at(next);
+        else if (examinedUpTo < receiveBuffer.size())
+            position = examinedUpTo;
+        else
+            break;
+
+        const Candidate candidate = frameAt(position);
         if (candidate == Candidate::Incomplete) {
-            settledSoFar = false;
-            ++i;
-            continue;
-        }
-        if (candidate == Candidate::NotAFrame || badChecksumFrames.contains(streamOffset + i)) {
-            if (settledSoFar)
-                scanFrom = i + 1;
-            ++i;
-            continue;
-        }
-
-        const char *frame = receiveBuffer.constData() + i;
-        const int words = quint8(frame[0]);
-        const int frameBytes = 4 * words + 4;
-        const quint32 sum = EngineMessage::wordSum(frame, words);
-        const quint32 received = qFromLittleEndian<quint32>(frame + 4 * words);
-        if (sum != received) {
-            // The bytes stay: they are junk to report if a good frame follows them.
-            badChecksumFrames.insert(streamOffset + i);
-            if (settledSoFar)
-                scanFrom = i + 1;
-            countReceiveError(tr("Invalid checksum %1 != %2").arg(sum).arg(received));
-            if (!alive)
-                return;
-            ++i;
-            continue;
-        }
-
-        EngineMessage message(receiveBuffer.mid(i, frameBytes));
-        // The buffer is brought up to date before anything is emitted, so that a
-        // receiver feeding in more data finds it consistent.
-        if (message.isValid()) {
-            const QByteArray junk = receiveBuffer.left(i);
-            dropFront(i + frameBytes);
-            emit messageReceived(&message);
-            if (!alive)
-                return;
-            if (!junk.isEmpty()) {
-                countReceiveError(tr("Rx data error from engine: %1 ignored")
-                                      .arg(QString::fromLatin1(junk.toHex())));
-                if (!alive)
-                    return;
+            if (!wasWaiting) {
+                waiting.append(position);
+                ++examinedUpTo;
             }
-        } else {
-            dropFront(i + 1);
-            countReceiveError(tr("Invalid engine message: %1")
-                                  .arg(QString::fromLatin1(receiveBuffer.toHex())));
+            ++next;
+            continue;
+        }
+        // Settled either way: it is never looked at again.
+        if (wasWaiting)
+            waiting.remove(next);
+        else
+            ++examinedUpTo;
+        if (candidate == Candidate::NotAFrame)
+            continue;
+
+        takeFrameAt(position);
+        if (!alive)
+            return;
+        next = 0;
+    }
+}
+
+// Checks and decodes the whole frame at position; reports what it found.
+void EngineMessenger::takeFrameAt(int position)
+{
+    QPointer<EngineMessenger> alive(this);
+    const char *frame = receiveBuffer.constData() + position;
+    const int words = quint8(frame[0]);
+    const int frameBytes = 4 * words + 4;
+    const quint32 sum = EngineMessage::wordSum(frame, words);
+    const quint32 received = qFromLittleEndian<quint32>(frame + 4 * words);
+    if (sum != received) {
+        // The bytes stay: they are junk to report if a good frame follows them.
+        countReceiveError(tr("Invalid checksum %1 != %2").arg(sum).arg(received));
+        return;
+    }
+
+    EngineMessage message(receiveBuffer.mid(position, frameBytes));
+    // The buffer is brought up to date before anything is emitted, so that a receiver
+    // feeding in more data finds it consistent.
+    if (message.isValid()) {
+        const QByteArray junk = receiveBuffer.left(position);
+        dropFront(position + frameBytes);
+        emit messageReceived(&message);
+        if (!alive)
+            return;
+        if (!junk.isEmpty()) {
+            countReceiveError(tr("Rx data error from engine: %1 ignored").arg(QString::fromLatin1(junk.toHex())));
             if (!alive)
                 return;
         }
-        if (message.isError()) {
-            ++reportedErrorCount;
-            emit errorsReported(reportedErrorCount);
-            if (!alive)
-                return;
-            report(tr("Engine reports error: %1").arg(message.toString()));
-            if (!alive)
-                return;
-        }
-        i = scanFrom;
-        settledSoFar = true;
+    } else {
+        dropFront(position + 1);
+        countReceiveError(tr("Invalid engine message: %1").arg(QString::fromLatin1(receiveBuffer.toHex())));
+        if (!alive)
+            return;
+    }
+    if (message.isError()) {
+        ++reportedErrorCount;
+        emit errorsReported(reportedErrorCount);
+        if (!alive)
+            return;
+        report(tr("Engine reports error: %1").arg(message.toString()));
     }
 }
 

@@ -4,7 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSet>
+#include <QVector>
 #include <QString>
 
 namespace EMS {
@@ -67,6 +67,7 @@ private:
 
     Candidate frameAt(int position) const;
     void scan();
+    void takeFrameAt(int position);
     void dropFront(int count);
     void report(const QString &text);
     void countReceiveError(const QString &text);
@@ -79,15 +80,14 @@ private:
     int reportedErrorCount = 0;
     int peakBuffered = 0;
 
-    // Positions below scanFrom are known not to start a frame: their bytes are all
-    // in and failed the checks, so a later chunk cannot change that. Only positions
-    // whose frames may still be incomplete (the last 1 KiB or so) are looked at again.
-    int scanFrom = 0;
-    // Stream offset of receiveBuffer[0]; frames with a bad checksum are remembered by
-    // stream offset so that each is counted and reported once, however many chunks
-    // arrive before a good frame carries it off as junk.
-    qint64 streamOffset = 0;
-    QSet<qint64> badChecksumFrames;
+    // Every position below examinedUpTo has been looked at. Those whose frame could
+    // still complete when more bytes arrive are listed in `waiting` (ascending); all
+    // others were settled for good (their bytes are all in and fail the checks), so
+    // they are never looked at again. This keeps the scan linear in the bytes received,
+    // and reports each damaged frame once, however many chunks arrive before a good
+    // frame carries it off as junk.
+    int examinedUpTo = 0;
+    QVector<int> waiting;
 };
 
 } // namespace EMS
