@@ -11,8 +11,12 @@ KipConnection::KipConnection(QObject *parent, int slotIndex, EngineMessenger *en
     : QObject(parent)
     , engineMessenger(engineMessenger)
     , serialPort(new QSerialPort(this))
+    , reopen(new QTimer(this))
     , slot(slotIndex)
 {
+    reopen->setSingleShot(true);
+    reopen->setInterval(ReopenDelayMs);
+    connect(reopen, &QTimer::timeout, this, &KipConnection::open);
     connect(serialPort, &QSerialPort::errorOccurred, this, &KipConnection::serialError);
     connect(serialPort, &QSerialPort::readyRead, this, &KipConnection::readData);
 }
@@ -26,9 +30,10 @@ void KipConnection::open()
 {
     if (serialPort->isOpen()) {
         serialPort->close();
-        QTimer::singleShot(ReopenDelayMs, this, &KipConnection::open);
+        reopen->start();
         return;
     }
+    reopen->stop();
 
     if (name == QLatin1String("EMS")) {
         // Without an engine messenger the engine path cannot carry a byte: say so
@@ -74,6 +79,7 @@ bool KipConnection::configureLine()
 
 void KipConnection::close()
 {
+    reopen->stop();
     if (serialPort->isOpen()) {
         serialPort->close();
         return;

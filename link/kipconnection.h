@@ -5,6 +5,8 @@
 #include <QSerialPort>
 #include <QString>
 
+class QTimer;
+
 namespace EMS {
 
 class EngineMessenger;
@@ -29,6 +31,9 @@ public:
     // Open on either path: the serial port is open, or the engine path is connected.
     bool isOpen() const { return isSerialOpen() || viaEngine; }
     EngineMessenger *messenger() const { return engineMessenger; }
+    // Single shot that runs open() again after open() closed an open link; close() and
+    // a fresh open() cancel it, so a stale reopen never undoes what was asked later.
+    QTimer *reopenTimer() const { return reopen; }
 
     // The engine path wraps card bytes as: byte count (32-bit, least significant byte
     // first), then the bytes. Unwrapping yields at most the bytes that are there.
@@ -54,6 +59,7 @@ private:
 
     EngineMessenger *engineMessenger;
     QSerialPort *serialPort;
+    QTimer *reopen;
     int slot;
     QString name = QStringLiteral("EMS");
     bool viaEngine = false;
