@@ -787,10 +787,17 @@ void KipPort::updateFpga(QString fileName)
         emit statusMessage(tr("FPGA file not found: ") + fileName);
         return;
     }
-    startFpgaUpdate(fileName);
-    // The card erases its flash now: no status traffic until it answers.
+    // The card erases its flash now: no status traffic until it answers. Stopped
+    // before the download starts, so a download that fails at once leaves the timers
+    // as its failure set them.
     keepAlive->stop();
     watchdog->stop();
+    startFpgaUpdate(fileName);
+    if (!fpgaUpdater) {
+        // The file went away between the two looks: nothing runs, keep listening.
+        keepAlive->start(KeepAliveIntervalMs);
+        watchdog->start(WatchdogIntervalMs);
+    }
 }
 
 void KipPort::startFpgaUpdate(const QString &fileName)
