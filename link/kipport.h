@@ -36,7 +36,9 @@ class KipPort : public QObject
     Q_OBJECT
 
 public:
-    enum KipCardType {
+    // The card's codes arrive as any byte value; a fixed underlying type makes every
+    // one of them a valid value of the enumeration, not just the named ones.
+    enum KipCardType : int {
         NoCard = 0,
         MadiBnc = 20,
         Adc = 21,
@@ -60,7 +62,7 @@ public:
     Q_ENUM(LinkState)
 
     // What is connected to a MADI port; other codes are passed on unchanged.
-    enum DeviceType { DeviceNone = 0, DeviceRack = 1, DeviceConsole = 2, DeviceGeneric = 3 };
+    enum DeviceType : int { DeviceNone = 0, DeviceRack = 1, DeviceConsole = 2, DeviceGeneric = 3 };
     Q_ENUM(DeviceType)
 
     // The card's one-byte codes, passed on unchanged; the panels own their texts.
