@@ -1,7 +1,10 @@
 #include "ui/kipform.h"
 
+#include "ui/aespanel.h"
 #include "ui/cardpanel.h"
+#include "ui/hydrapanel.h"
 #include "ui/madipanel.h"
+#include "ui/optocorepanel.h"
 #include "ui_kipform.h"
 
 #include <QDebug>
@@ -251,6 +254,25 @@ void KipForm::selectPanel(KipPort::KipCardType type)
     case KipPort::MadiBnc:
     case KipPort::MadiCat5:
         created = new MadiPanel(port, ui->controlTab);
+        break;
+    case KipPort::Aes:
+        created = new AesPanel(port, ui->controlTab);
+        break;
+    case KipPort::Dante:
+        created = new OptocorePanel(port, ui->controlTab, KipPort::NoCard);
+        break;
+    case KipPort::Optocore: {
+        // The Optocore card carries the other slot's channels, so its panel follows
+        // that card's type and the system rate.
+        OptocorePanel *optocore = new OptocorePanel(port, ui->controlTab, otherCardType);
+        connect(this, &KipForm::sampleRateChanged, optocore, &OptocorePanel::receiveSystemSampleRate);
+        connect(this, &KipForm::otherCardTypeChanged, optocore, &OptocorePanel::receiveOtherCardType);
+        emit otherCardTypeChanged(otherCardType);
+        created = optocore;
+        break;
+    }
+    case KipPort::Hydra:
+        created = new HydraPanel(port, ui->controlTab);
         break;
     default:
         return;
