@@ -18,39 +18,6 @@ class BootPacketTest : public QObject
     Q_OBJECT
 
 private slots:
-    void codeTable_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("Ping") << 0x20 << 3 << "Ping";
-        QTest::newRow("Download") << 0x21 << 11 << "Download";
-        QTest::newRow("Run") << 0x22 << 7 << "Run";
-        QTest::newRow("GetStatus") << 0x23 << 3 << "GetStatus";
-        QTest::newRow("SendData") << 0x24 << 67 << "SendData";
-        QTest::newRow("Reset") << 0x25 << 3 << "Reset";
-        QTest::newRow("Success") << 0x40 << 3 << "Success";
-        QTest::newRow("UnknownCommand") << 0x41 << 3 << "UnknownCommand";
-        QTest::newRow("BadCommand") << 0x42 << 3 << "BadCommand";
-        QTest::newRow("BadAddress") << 0x43 << 3 << "BadAddress";
-        QTest::newRow("FlashFailure") << 0x44 << 3 << "FlashFailure";
-        QTest::newRow("CommandNak") << 0x33 << 1 << "CommandNak";
-        QTest::newRow("NotBootLoader") << 0xAA << 1 << "NotBootLoader";
-        QTest::newRow("CommandAck") << 0xCC << 1 << "CommandAck";
-        QTest::newRow("AutoBaud") << 0x55 << 2 << "AutoBaud";
-        QTest::newRow("unknown 0x26") << 0x26 << 0 << "";
-        QTest::newRow("unknown 0x00") << 0x00 << 0 << "";
-        QTest::newRow("unknown 0x45") << 0x45 << 0 << "";
-    }
-    void codeTable()
-    {
-        QFETCH(int, code);
-        QFETCH(int, length);
-        QFETCH(QString, name);
-        QCOMPARE(BootPacket::expectedLength(code), length);
-        QCOMPARE(BootPacket::codeName(code), name);
-    }
-
     void encode_data()
     {
         QTest::addColumn<int>("code");

@@ -1,4 +1,5 @@
 #include "sim/pseudoterminal.h"
+#include "support/simulatedcard.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -10,14 +11,6 @@ class PseudoTerminalTest : public QObject
     Q_OBJECT
 
 private:
-    static bool openPort(QSerialPort &port, const QString &path)
-    {
-        port.setPortName(path);
-        return port.open(QIODevice::ReadWrite) && port.setBaudRate(115200)
-            && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)
-            && port.setStopBits(QSerialPort::OneStop) && port.setFlowControl(QSerialPort::NoFlowControl);
-    }
-
     static QByteArray allByteValues()
     {
         QByteArray bytes;
@@ -35,7 +28,7 @@ private slots:
         QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
         QVERIFY(pty.slavePath().startsWith("/dev/pts/"));
         QSerialPort port;
-        QVERIFY2(openPort(port, pty.slavePath()), qPrintable(port.errorString()));
+        QVERIFY2(SimTest::openCardPort(port, pty.slavePath()), qPrintable(port.errorString()));
 
         const QByteArray bytes = allByteValues();
         QByteArray atSimulator;
@@ -62,7 +55,7 @@ private slots:
         pty.discardUnreadByHost();
 
         QSerialPort port;
-        QVERIFY(openPort(port, pty.slavePath()));
+        QVERIFY(SimTest::openCardPort(port, pty.slavePath()));
         QVERIFY(!port.waitForReadyRead(50));
     }
 
@@ -70,7 +63,7 @@ private slots:
     {
         PseudoTerminal pty;
         QSerialPort port;
-        QVERIFY(openPort(port, pty.slavePath()));
+        QVERIFY(SimTest::openCardPort(port, pty.slavePath()));
         QSignalSpy errors(&port, &QSerialPort::errorOccurred);
         QSignalSpy openChanged(&pty, &PseudoTerminal::openChanged);
         connect(&port, &QSerialPort::errorOccurred, &port, [&](QSerialPort::SerialPortError error) {
@@ -95,11 +88,11 @@ private slots:
         QCOMPARE(pty.slavePath(), linkPath);
 
         QSerialPort port;
-        QVERIFY(openPort(port, linkPath));
+        QVERIFY(SimTest::openCardPort(port, linkPath));
         port.close();
         QVERIFY(pty.reopen());
         QCOMPARE(QFile::symLinkTarget(linkPath), pty.devicePath());
-        QVERIFY(openPort(port, linkPath));
+        QVERIFY(SimTest::openCardPort(port, linkPath));
 
         QByteArray atSimulator;
         connect(&pty, &PseudoTerminal::bytesReceived, [&](const QByteArray &b) { atSimulator += b; });
