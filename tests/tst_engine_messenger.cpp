@@ -15,8 +15,6 @@ using EMS::EngineMessenger;
 using Header = EMS::EngineMessage::EngineHeader;
 namespace Engine = EMS::Engine;
 
-Q_DECLARE_METATYPE(QHostAddress)
-
 namespace {
 
 const QString Prefix = QStringLiteral("EngineMessenger ERROR: ");
@@ -102,13 +100,9 @@ private slots:
     void receiverFeedingMoreData();
     void receiverDeletingTheMessenger();
     void sequenceNumbersWrap();
-    void closedMessengerStillNumbers();
     void talksToAnotherMessengerOverUdp();
-    void oversizedMessageIsReportedNotSent();
     void relaysStatusToItsOwner();
     void fileTransport();
-    void chooseLocalAddress_data();
-    void chooseLocalAddress();
 };
 
 void TestEngineMessenger::reassembly_data()
@@ -127,16 +121,11 @@ void TestEngineMessenger::reassembly_data()
                                              << QStringList{"message 1", "message 2"} << 0 << 0 << 0;
     QTest::newRow("frame split over two chunks") << QByteArrayList{a.left(7), a.mid(7)}
                                                  << QStringList{"message 1"} << 0 << 0 << 0;
-    QTest::newRow("frame byte by byte, then another")
-        << [&] { QByteArrayList bytes; for (char c : a + b) bytes.append(QByteArray(1, c)); return bytes; }()
-        << QStringList{"message 1", "message 2"} << 0 << 0 << 0;
     QTest::newRow("incomplete frame waits") << QByteArrayList{a + b.left(19)}
                                             << QStringList{"message 1"} << 0 << 0 << 19;
     QTest::newRow("three junk bytes before a frame")
         << QByteArrayList{QByteArray::fromHex("0a0b0c") + a}
         << QStringList{"message 1", junkReport(QByteArray::fromHex("0a0b0c"))} << 1 << 0 << 0;
-    QTest::newRow("junk without a frame stays") << QByteArrayList{QByteArray::fromHex("0a0b0c")}
-                                                << QStringList{} << 0 << 0 << 3;
     QTest::newRow("bad checksum, then a good frame")
         << QByteArrayList{withBadChecksum(b) + a}
         << QStringList{checksumReport(b), "message 1", junkReport(withBadChecksum(b))} << 2 << 0 << 0;
@@ -145,10 +134,6 @@ void TestEngineMessenger::reassembly_data()
         << QStringList{"message 1", junkReport(EngineMessage(1, 0, Engine::Input, 0).toFrame())} << 1 << 0 << 0;
 
     const QByteArray module22 = EngineMessage(Header(3, 0, 22, 1), 5, 0).toFrame();
-    QTest::newRow("module 22 drops one byte")
-        << QByteArrayList{module22}
-        << QStringList{Prefix + "Invalid engine message: " + QString::fromLatin1(module22.mid(1).toHex())}
-        << 1 << 0 << module22.size() - 1;
     QTest::newRow("module 22, then a good frame")
         << QByteArrayList{module22 + a}
         << QStringList{Prefix + "Invalid engine message: " + QString::fromLatin1((module22.mid(1) + a).toHex()),
@@ -160,8 +145,6 @@ void TestEngineMessenger::reassembly_data()
         << QByteArrayList{failed}
         << QStringList{"message 4", Prefix + "Engine reports error: " + EngineMessage(failed).toString()}
         << 0 << 1 << 0;
-    QTest::newRow("progress is no error") << QByteArrayList{frameOn(4, Engine::FlashEraseBlockProgress)}
-                                          << QStringList{"message 4"} << 0 << 0 << 0;
 
     const QByteArray full = largestFrame(1) + largestFrame(2) + largestFrame(3) + largestFrame(4);
     QVERIFY(full.size() == 4096);
@@ -240,31 +223,26 @@ void TestEngineMessenger::randomStreamsFindEveryFrame()
     EngineMessenger messenger;
     Recorder recorder(&messenger);
 
+    // Neither junk nor values hold A5, so nothing but a real frame has a frame header.
+    auto noHeaderBytes = [&random](int count) {
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i) {
+            const char byte = char(random.bounded(256));
+            bytes.append(byte == char(0xA5) ? char(0x5A) : byte);
+        }
+        return bytes;
+    };
     QByteArray stream;
     QList<EngineMessage> sent;
     QStringList junkReports;
     for (int n = 0; n < 3000; ++n) {
-        // Junk never holds A5, so it cannot fake a frame header; values avoid it too.
-        QByteArray junk;
-        const int junkLength = random.bounded(4) == 0 ? int(random.bounded(1, 40)) : 0;
-        for (int i = 0; i < junkLength; ++i) {
-            char byte = char(random.bounded(256));
-            junk.append(byte == char(0xA5) ? char(0x5A) : byte);
-        }
+        const QByteArray junk = noHeaderBytes(random.bounded(4) == 0 ? int(random.bounded(1, 40)) : 0);
         if (!junk.isEmpty())
             junkReports.append(junkReport(junk));
-
         EngineMessage message(int(random.bounded(0x10000)), int(random.bounded(0x10000)),
                               int(random.bounded(22)), int(random.bounded(256)));
-        message.setMessageType(random.bounded(2) ? Engine::NoAckRequired : Engine::FXResourcesOK);
         message.setSequence(n);
-        QByteArray values;
-        const int words = int(random.bounded(1, 24));
-        for (int i = 0; i < 4 * words; ++i) {
-            char byte = char(random.bounded(256));
-            values.append(byte == char(0xA5) ? char(0x5A) : byte);
-        }
-        message.setValueBytes(values);
+        message.setValueBytes(noHeaderBytes(4 * int(random.bounded(1, 24))));
         sent.append(message);
         stream += junk + message.toFrame();
     }
@@ -373,42 +351,16 @@ void TestEngineMessenger::sequenceNumbersWrap()
 {
     EngineMessenger messenger;
     EngineMessage message(1, 0, Engine::Input, 0);
-    for (int i = 0; i < 65535; ++i)
+    for (int i = 0; i < 65536; ++i)
         messenger.sendMessage(&message);
-    QCOMPARE(message.sequence(), 65534);
-    messenger.sendMessage(&message);
-    QCOMPARE(message.sequence(), 65535);
     QCOMPARE(message.toFrame().mid(4, 2), QByteArray::fromHex("ffff"));
     messenger.sendMessage(&message);
-    QCOMPARE(message.sequence(), 0);
     QCOMPARE(message.toFrame().mid(4, 2), QByteArray::fromHex("0000"));
-    // The rest of the header is left alone.
     QCOMPARE(message.channel(), 1);
-    QCOMPARE(message.module(), int(Engine::Input));
-
     messenger.sendMessage(&message);
-    QCOMPARE(message.sequence(), 1);
     messenger.resetSequence();
     messenger.sendMessage(&message);
     QCOMPARE(message.sequence(), 0);
-}
-
-void TestEngineMessenger::closedMessengerStillNumbers()
-{
-    EngineMessenger sender;
-    EngineMessenger receiver;
-    Recorder heard(&receiver);
-
-    EngineMessage message(Header(1, 0, Engine::Input, 0), 1, 0);
-    for (int i = 0; i < 5; ++i)
-        sender.sendMessage(&message);
-    QCOMPARE(message.sequence(), 4);
-
-    receiver.open("127.0.0.1", 9, 0);
-    sender.open("127.0.0.1", receiver.networkConnection()->localPort(), 0);
-    sender.sendMessage(&message);
-    QTRY_COMPARE(heard.messages.size(), 1);
-    QCOMPARE(heard.messages.at(0).sequence(), 5);
 }
 
 void TestEngineMessenger::talksToAnotherMessengerOverUdp()
@@ -419,19 +371,19 @@ void TestEngineMessenger::talksToAnotherMessengerOverUdp()
     Recorder heardByController(&controller);
     QSignalSpy controllerStatus(&controller, &EngineMessenger::statusMessage);
 
+    // Numbered while closed, though nothing leaves.
+    EngineMessage message(Header(12, 1, Engine::EQ, Engine::EqGain), -3.5f, Engine::AckRequired);
+    for (int i = 0; i < 5; ++i)
+        controller.sendMessage(&message);
+
     // Each needs the other's port: bind the controller first, then point each at the other.
     controller.open("127.0.0.1", 9, 0);
     const quint16 controllerPort = controller.networkConnection()->localPort();
-    QVERIFY(controllerPort != 0);
     engine.open("127.0.0.1", controllerPort, 0);
-    const quint16 enginePort = engine.networkConnection()->localPort();
-    controller.open("127.0.0.1", enginePort, controllerPort);
-    QVERIFY(controller.isOpen());
+    controller.open("127.0.0.1", engine.networkConnection()->localPort(), controllerPort);
     QCOMPARE(controller.networkConnection()->localPort(), controllerPort);
-    QVERIFY(controllerStatus.count() > 0);
     QCOMPARE(controllerStatus.last().at(0).toString(), QString("engine network opened"));
 
-    EngineMessage message(Header(12, 1, Engine::EQ, Engine::EqGain), -3.5f, Engine::AckRequired);
     for (int i = 0; i < 100; ++i) {
         message.setChannel(i);
         controller.sendMessage(&message);
@@ -440,9 +392,8 @@ void TestEngineMessenger::talksToAnotherMessengerOverUdp()
     for (int i = 0; i < 100; ++i) {
         const EngineMessage &got = heardByEngine.messages.at(i);
         QCOMPARE(got.channel(), i);
-        QCOMPARE(got.sequence(), i);
-        QCOMPARE(got.module(), int(Engine::EQ));
-        QCOMPARE(got.parameter(), int(Engine::EqGain));
+        QCOMPARE(got.sequence(), 5 + i);
+        QCOMPARE(got.header().word1 >> 16, message.header().word1 >> 16);
         QCOMPARE(got.index(), 1);
         QCOMPARE(got.messageType(), int(Engine::AckRequired));
         QCOMPARE(got.floatValue(0), -3.5f);
@@ -452,35 +403,20 @@ void TestEngineMessenger::talksToAnotherMessengerOverUdp()
     engine.sendMessage(&reply);
     QTRY_COMPARE(heardByController.messages.size(), 1);
     QCOMPARE(heardByController.messages.at(0).parameter(), int(Engine::KeepAlive));
-    QCOMPARE(engine.receiveErrors(), 0);
+
+    // A message no frame can count is reported, not sent.
+    EngineMessage oversized(1, 0, Engine::Input, 0);
+    oversized.setValueBytes(QByteArray(4 * 253, 'x'));
+    controller.sendMessage(&oversized);
+    QCOMPARE(controllerStatus.last().at(0).toString(), Prefix + "Message too long to send: 253 value words");
 
     controller.close();
-    QVERIFY(!controller.isOpen());
     QCOMPARE(controllerStatus.last().at(0).toString(), QString("engine network disconnected"));
     controller.sendMessage(&message);
     QTest::qWait(50);
     QCOMPARE(heardByEngine.messages.size(), 100);
-    QCOMPARE(message.sequence(), 100);
-}
-
-void TestEngineMessenger::oversizedMessageIsReportedNotSent()
-{
-    EngineMessenger sender;
-    EngineMessenger receiver;
-    Recorder heard(&receiver);
-    receiver.open("127.0.0.1", 9, 0);
-    sender.open("127.0.0.1", receiver.networkConnection()->localPort(), 0);
-    QSignalSpy status(&sender, &EngineMessenger::statusMessage);
-
-    EngineMessage message(1, 0, Engine::Input, 0);
-    message.setValueBytes(QByteArray(4 * 253, 'x'));
-    sender.sendMessage(&message);
-    QCOMPARE(status.count(), 1);
-    QCOMPARE(status.at(0).at(0).toString(), Prefix + "Message too long to send: 253 value words");
-    QTest::qWait(50);
-    QVERIFY(heard.messages.isEmpty());
-    QCOMPARE(receiver.bufferedBytes(), 0);
-    QCOMPARE(receiver.receiveErrors(), 0);
+    QCOMPARE(engine.receiveErrors(), 0);
+    QCOMPARE(engine.bufferedBytes(), 0);
 }
 
 void TestEngineMessenger::relaysStatusToItsOwner()
@@ -492,15 +428,6 @@ void TestEngineMessenger::relaysStatusToItsOwner()
     QCOMPARE(ownerStatus.count(), 1);
     QCOMPARE(ownerStatus.at(0).at(0).toString(), Prefix + "Buffer was too big: 4097 data ignored.");
 
-    // An owner without the signal is simply not told (and nothing complains).
-    static int warnings;
-    warnings = 0;
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext &, const QString &) { warnings += type != QtDebugMsg; });
-    QObject plain;
-    new EngineMessenger(&plain);
-    qInstallMessageHandler(previous);
-    QCOMPARE(warnings, 0);
 }
 
 void TestEngineMessenger::fileTransport()
@@ -550,35 +477,7 @@ void TestEngineMessenger::fileTransport()
         messenger.close();
         QVERIFY(!messenger.isOpen());
     }
-    {
-        qputenv("HOME", home.filePath("missing/folder").toLocal8Bit());
-        EngineMessenger messenger;
-        messenger.fileConnection()->setInConsole(true);
-        QTest::ignoreMessage(QtWarningMsg, "Open called when not in console.");
-        QTest::ignoreMessage(QtWarningMsg, "Unable to open engine.dat file for writing.");
-        messenger.open(QString(), 0);
-        QVERIFY(!messenger.isOpen());
-    }
     qputenv("HOME", savedHome);
-}
-
-void TestEngineMessenger::chooseLocalAddress_data()
-{
-    QTest::addColumn<QList<QHostAddress>>("addresses");
-    QTest::addColumn<QString>("chosen");
-    QTest::newRow("none") << QList<QHostAddress>{} << "127.0.0.1";
-    QTest::newRow("other networks only")
-        << QList<QHostAddress>{QHostAddress("10.0.0.4"), QHostAddress("192.168.1.20")} << "127.0.0.1";
-    QTest::newRow("first engine network address")
-        << QList<QHostAddress>{QHostAddress("10.0.0.4"), QHostAddress("192.168.2.7"), QHostAddress("192.168.2.9")}
-        << "192.168.2.7";
-}
-
-void TestEngineMessenger::chooseLocalAddress()
-{
-    QFETCH(QList<QHostAddress>, addresses);
-    QFETCH(QString, chosen);
-    QCOMPARE(EMS::AppConnection::chooseLocalAddress(addresses), chosen);
 }
 
 QTEST_GUILESS_MAIN(TestEngineMessenger)
