@@ -1,0 +1,219 @@
+// The real main window with two simulated cards on pseudo-terminals, as the demo runs
+// it. Real time: each slot needs its probe, the hand-back and a status poll (~1-2 s).
+#include "support/uitestsupport.h"
+
+#include "app/demo/demorig.h"
+#include "app/mainwindow.h"
+#include "link/kipport.h"
+#include "ui/cardpanel.h"
+#include "ui/kipform.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace EMS;
+
+namespace {
+
+constexpr int ConnectTimeoutMs = 10000;
+
+const QString LockedStyle = "background-color:#00C800;color:#FFFFFF;border: 1px solid #004000";
+const QString UnknownStyle = "background-color:#C0C0C0;color:#FFFFFF;border: 1px solid #404040";
+
+QLabel *label(QWidget &window, const char *name)
+{
+    return window.findChild<QLabel *>(QLatin1String(name));
+}
+
+QString cellText(CardPanel *panel, const char *table, int row, int column)
+{
+    QTableWidgetItem *item = panel->findChild<QTableWidget *>(QLatin1String(table))->item(row, column);
+    return item ? item->text() : QString();
+}
+
+} // namespace
+
+class E2eWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void twoMadiCards();
+    void slaveCardTypes_data();
+    void slaveCardTypes();
+    void screenshot();
+
+private:
+    UiTest::SettingsSandbox sandbox;
+};
+
+void E2eWindowTest::initTestCase()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
+void E2eWindowTest::twoMadiCards()
+{
+    DemoRig rig(KipPort::MadiCat5);
+    QVERIFY(rig.isReady());
+    MainWindow window(nullptr, rig.lister());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    KipForm *master = window.slotForm(0);
+    KipForm *slave = window.slotForm(1);
+
+    // Both slots find their adapters by position and connect.
+    QCOMPARE(master->cardPort()->serialPortName(), rig.card(0).portName());
+    QCOMPARE(slave->cardPort()->serialPortName(), rig.card(1).portName());
+    QTRY_COMPARE_WITH_TIMEOUT(master->shownCardType(), KipPort::MadiBnc, ConnectTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(slave->shownCardType(), KipPort::MadiCat5, ConnectTimeoutMs);
+    QCOMPARE(master->cardPort()->linkState(), KipPort::LinkConnected);
+    QCOMPARE(label(*master, "cardTypeLabel")->text(), QStringLiteral("BNC MADI"));
+    QCOMPARE(label(*slave, "cardTypeLabel")->text(), QStringLiteral("CAT5 MADI"));
+    QCOMPARE(label(*master, "temperatureLabel")->text(), QString::fromUtf8("42°C"));
+
+    // The strip: two MADI ports per slot, the master's clock.
+    QCOMPARE(label(window, "masterTypeLabel")->text(), QStringLiteral("MADI A"));
+    QCOMPARE(label(window, "slaveTypeLabel")->text(), QStringLiteral("MADI A"));
+    QVERIFY(label(window, "masterMadiBLabel")->isVisible());
+    QVERIFY(label(window, "slaveMadiBLabel")->isVisible());
+    QCOMPARE(label(window, "masterMadiBLabel")->text(), QStringLiteral("MADI B"));
+    QTRY_COMPARE(label(window, "sampleRateLabel")->text(), QStringLiteral("48000"));
+    // Automatic sync: the card follows its first locked input, MADI A.
+    QTRY_COMPARE(label(window, "syncSourceLabel")->text(), QStringLiteral("MADI A"));
+
+    // Port A is locked to the rack; port B receives nothing, so its lock is unknown.
+    QTRY_COMPARE(label(window, "masterRxSyncLabel")->styleSheet(), LockedStyle);
+    QTRY_COMPARE(label(window, "masterMadiBRxSyncLabel")->styleSheet(), UnknownStyle);
+    QTRY_COMPARE(label(window, "slaveRxSyncLabel")->styleSheet(), LockedStyle);
+    QCOMPARE(label(window, "masterRxSyncLabel")->text(), QStringLiteral("Rx OK"));
+
+    // The MADI panel shows the rack on port A: type, slot cards, supply voltages.
+    CardPanel *panel = master->cardPanel();
+    QVERIFY(panel);
+    QTRY_VERIFY(panel->findChild<QTableWidget *>("madiASlotsTable")->isVisible());
+    QTRY_COMPARE(cellText(panel, "madiASlotsTable", 0, 1), QStringLiteral("ADC"));
+    QTRY_COMPARE(cellText(panel, "madiAPsuTable", 1, 1), QStringLiteral("5.1"));
+    QTRY_COMPARE(cellText(panel, "madiAPsuTable", 2, 4), QStringLiteral("14.9"));
+    QVERIFY(!panel->findChild<QTableWidget *>("madiBSlotsTable")->isVisible());
+    const QString portA = panel->findChild<QPlainTextEdit *>("madiATextEdit")->toPlainText();
+    QVERIFY2(portA.contains("Rx Channels: 57 \n"), qPrintable(portA));
+    QVERIFY2(portA.contains("Connection: Rack\nRack type: QX-rack\nRack code: 7/3/2014"), qPrintable(portA));
+
+    // The user picks word clock on the master: the frame goes out, the card reports the
+    // new source, and only then does the strip change.
+    QSignalSpy fromHost(&rig.card(0), &CardSimulator::bytesFromHost);
+    QToolButton *wordClock = panel->findChild<QToolButton *>("syncWordClockButton");
+    QVERIFY(wordClock->isVisible());
+    QTest::mouseClick(wordClock, Qt::LeftButton);
+    const QByteArray expected = QByteArray::fromHex("042100fe23");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QByteArray all;
+            for (const QList<QVariant> &chunk : fromHost)
+                all += chunk.at(0).toByteArray();
+            return all.contains(expected);
+        }(),
+        3000);
+    QTRY_COMPARE(label(window, "syncSourceLabel")->text(), QStringLiteral("WORD-CLOCK"));
+    QVERIFY(wordClock->isChecked());
+    QCOMPARE(rig.card(0).firmware().state().syncSource, quint8(254));
+    QVERIFY(!rig.card(0).firmware().state().syncAuto);
+
+    // The slave's sync buttons do not exist for the user.
+    QVERIFY(!slave->cardPanel()->findChild<QToolButton *>("syncAutoButton")->isVisible());
+
+    // A rack that loses its lock shows at once in the strip.
+    rig.card(0).firmware().setReceiveLocked(0, false);
+    QTRY_COMPARE(label(window, "masterRxSyncLabel")->text(), QStringLiteral("Rx ERR"));
+}
+
+void E2eWindowTest::slaveCardTypes_data()
+{
+    QTest::addColumn<int>("cardType");
+    QTest::addColumn<QString>("formName");
+    QTest::addColumn<QString>("stripName");
+    QTest::newRow("AES") << int(KipPort::Aes) << "AES" << "AES";
+    QTest::newRow("ADC") << int(KipPort::Adc) << "ADC" << "ADC";
+    QTest::newRow("BNC MADI in both slots") << int(KipPort::MadiBnc) << "BNC MADI" << "MADI A";
+}
+
+void E2eWindowTest::slaveCardTypes()
+{
+    QFETCH(int, cardType);
+    QFETCH(QString, formName);
+    QFETCH(QString, stripName);
+    DemoRig rig(cardType);
+    QVERIFY(rig.isReady());
+    MainWindow window(nullptr, rig.lister());
+    window.show();
+    KipForm *slave = window.slotForm(1);
+    QTRY_COMPARE_WITH_TIMEOUT(int(slave->shownCardType()), cardType, ConnectTimeoutMs);
+    QCOMPARE(label(*slave, "cardTypeLabel")->text(), formName);
+    QCOMPARE(label(window, "slaveTypeLabel")->text(), stripName);
+    QCOMPARE(label(window, "slaveMadiBLabel")->isVisible(), KipPort::isDualMadi(KipPort::KipCardType(cardType)));
+    // The master form hears of the other slot's card.
+    QCOMPARE(int(window.slotForm(0)->otherSlotCardType()), cardType);
+    // The slave's clock never reaches the strip: still the master's.
+    QTRY_COMPARE_WITH_TIMEOUT(window.slotForm(0)->shownCardType(), KipPort::MadiBnc, ConnectTimeoutMs);
+    QTRY_COMPARE(label(window, "syncSourceLabel")->text(), QStringLiteral("MADI A"));
+}
+
+void E2eWindowTest::screenshot()
+{
+    DemoRig rig(KipPort::MadiCat5);
+    QVERIFY(rig.isReady());
+    MainWindow window(nullptr, rig.lister());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    KipForm *master = window.slotForm(0);
+    QTRY_COMPARE_WITH_TIMEOUT(master->shownCardType(), KipPort::MadiBnc, ConnectTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(window.slotForm(1)->shownCardType(), KipPort::MadiCat5, ConnectTimeoutMs);
+    QTRY_COMPARE(cellText(master->cardPanel(), "madiAPsuTable", 1, 1), QStringLiteral("5.1"));
+    QTRY_COMPARE(label(window, "masterRxSyncLabel")->styleSheet(), LockedStyle);
+
+    // The window's main geometry.
+    QCOMPARE(window.size(), QSize(740, 569));
+    QCOMPARE(window.findChild<QFrame *>("frame")->geometry(), QRect(4, 4, 732, 45));
+    QCOMPARE(label(window, "masterTypeLabel")->geometry(), QRect(50, 2, 73, 16));
+    QCOMPARE(label(window, "label")->geometry(), QRect(132, 53, 49, 16));
+    QCOMPARE(label(window, "label_4")->geometry(), QRect(552, 53, 73, 16));
+    for (int slot = 0; slot < 2; ++slot) {
+        KipForm *form = window.slotForm(slot);
+        QCOMPARE(form->geometry(), QRect(slot == 0 ? 6 : 375, 72, 360, 471));
+        // Each panel lies wholly inside its Control page, and each form clear of the
+        // status bar, so nothing is cut off.
+        QWidget *page = form->findChild<QWidget *>("controlTab");
+        CardPanel *panel = form->cardPanel();
+        QCOMPARE(panel->pos(), QPoint(16, 58));
+        QVERIFY2(page->rect().contains(panel->geometry()),
+                 qPrintable(QString("panel %1x%2 on a %3x%4 page")
+                                .arg(panel->width()).arg(panel->height())
+                                .arg(page->width()).arg(page->height())));
+        QVERIFY(form->geometry().bottom() < window.statusBar()->geometry().top());
+    }
+    QCOMPARE(window.statusBar()->geometry().bottom(), window.height() - 1);
+
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+    QVERIFY(QDir().mkpath(dir));
+    const QString path = dir + QStringLiteral("/demo-window.png");
+    const QPixmap shot = window.grab();
+    QCOMPARE(shot.size(), QSize(740, 569));
+    QVERIFY(shot.save(path));
+    qInfo().noquote() << "screenshot:" << path;
+
+    // And the update page, for the record.
+    master->findChild<QTabWidget *>("tabWidget")->setCurrentIndex(1);
+    QVERIFY(window.grab().save(dir + QStringLiteral("/demo-window-update-tab.png")));
+}
+
+QTEST_MAIN(E2eWindowTest)
+#include "tst_e2e_window.moc"
