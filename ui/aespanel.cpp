@@ -1,5 +1,6 @@
 #include "ui/aespanel.h"
 
+#include "ui/framefont.h"
 #include "ui_aespanel.h"
 
 #include <QDebug>
@@ -12,6 +13,7 @@ AesPanel::AesPanel(KipPort *port, QWidget *parent)
     , ui(new Ui::AesPanel)
 {
     ui->setupUi(this);
+    passFrameFontDown(ui->frame);
 
     if (port && port->slotIndex() > 0) {
         // Only the master slot's card decides the box's clock.

@@ -1,5 +1,6 @@
 #include "ui/hydrapanel.h"
 
+#include "ui/framefont.h"
 #include "ui_hydrapanel.h"
 
 namespace EMS {
@@ -14,6 +15,7 @@ HydraPanel::HydraPanel(KipPort *port, QWidget *parent)
     , ui(new Ui::HydraPanel)
 {
     ui->setupUi(this);
+    passFrameFontDown(ui->optocoreFrame);
 
     if (port && port->slotIndex() > 0) {
         ui->syncAutoButton->hide();

@@ -1,5 +1,6 @@
 #include "ui/optocorepanel.h"
 
+#include "ui/framefont.h"
 #include "ui_optocorepanel.h"
 
 namespace EMS {
@@ -99,6 +100,7 @@ OptocorePanel::OptocorePanel(KipPort *port, QWidget *parent, KipPort::KipCardTyp
     , otherCardType(otherCardType)
 {
     ui->setupUi(this);
+    passFrameFontDown(ui->optocoreFrame);
 
     // The clock phase controls are for the bench only.
     ui->clockDecButton->hide();
