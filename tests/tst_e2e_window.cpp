@@ -141,9 +141,13 @@ void E2eWindowTest::slaveCardTypes_data()
     QTest::addColumn<int>("cardType");
     QTest::addColumn<QString>("formName");
     QTest::addColumn<QString>("stripName");
-    QTest::newRow("AES") << int(KipPort::Aes) << "AES" << "AES";
-    QTest::newRow("ADC") << int(KipPort::Adc) << "ADC" << "ADC";
-    QTest::newRow("BNC MADI in both slots") << int(KipPort::MadiBnc) << "BNC MADI" << "MADI A";
+    QTest::addColumn<QString>("panelClass");
+    QTest::newRow("AES") << int(KipPort::Aes) << "AES" << "AES" << "EMS::AesPanel";
+    QTest::newRow("ADC") << int(KipPort::Adc) << "ADC" << "ADC" << "";
+    QTest::newRow("Dante") << int(KipPort::Dante) << "DANTE" << "DANTE" << "EMS::OptocorePanel";
+    QTest::newRow("Optocore") << int(KipPort::Optocore) << "OPTOCORE" << "OPTOCORE" << "EMS::OptocorePanel";
+    QTest::newRow("Hydra") << int(KipPort::Hydra) << "HYDRA" << "HYDRA" << "EMS::HydraPanel";
+    QTest::newRow("BNC MADI in both slots") << int(KipPort::MadiBnc) << "BNC MADI" << "MADI A" << "EMS::MadiPanel";
 }
 
 void E2eWindowTest::slaveCardTypes()
@@ -151,6 +155,7 @@ void E2eWindowTest::slaveCardTypes()
     QFETCH(int, cardType);
     QFETCH(QString, formName);
     QFETCH(QString, stripName);
+    QFETCH(QString, panelClass);
     DemoRig rig(cardType);
     QVERIFY(rig.isReady());
     MainWindow window(nullptr, rig.lister());
@@ -160,6 +165,21 @@ void E2eWindowTest::slaveCardTypes()
     QCOMPARE(label(*slave, "cardTypeLabel")->text(), formName);
     QCOMPARE(label(window, "slaveTypeLabel")->text(), stripName);
     QCOMPARE(label(window, "slaveMadiBLabel")->isVisible(), KipPort::isDualMadi(KipPort::KipCardType(cardType)));
+    CardPanel *panel = slave->cardPanel();
+    if (panelClass.isEmpty()) {
+        QVERIFY(!panel);
+    } else {
+        QVERIFY(panel);
+        QCOMPARE(QString::fromLatin1(panel->metaObject()->className()), panelClass);
+        // What the panel shows lies wholly on its page.
+        const QRect shown = panel->childrenRect().translated(panel->pos());
+        QVERIFY2(slave->findChild<QWidget *>("controlTab")->rect().contains(shown),
+                 qPrintable(QString("panel content bottom %1, right %2").arg(shown.bottom()).arg(shown.right())));
+    }
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+    QVERIFY(QDir().mkpath(dir));
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).toLower().replace(' ', '-');
+    QVERIFY(window.grab().save(dir + QStringLiteral("/demo-window-slave-") + tag + QStringLiteral(".png")));
     // The master form hears of the other slot's card.
     QCOMPARE(int(window.slotForm(0)->otherSlotCardType()), cardType);
     // The slave's clock never reaches the strip: still the master's.
@@ -198,6 +218,7 @@ void E2eWindowTest::screenshot()
                  qPrintable(QString("panel %1x%2 on a %3x%4 page")
                                 .arg(panel->width()).arg(panel->height())
                                 .arg(page->width()).arg(page->height())));
+        QVERIFY(page->rect().contains(panel->childrenRect().translated(panel->pos())));
         QVERIFY(form->geometry().bottom() < window.statusBar()->geometry().top());
     }
     QCOMPARE(window.statusBar()->geometry().bottom(), window.height() - 1);

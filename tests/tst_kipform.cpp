@@ -4,6 +4,7 @@
 #include "sim/pseudoterminal.h"
 #include "ui/cardpanel.h"
 #include "ui/kipform.h"
+#include "ui/optocorepanel.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -81,6 +82,7 @@ private slots:
     void panelPerCardType_data();
     void panelPerCardType();
     void syncSourceAndOtherCardType();
+    void optocorePanelFeeds();
 };
 
 void KipFormTest::initTestCase()
@@ -387,6 +389,10 @@ void KipFormTest::panelPerCardType_data()
     QTest::addColumn<QString>("panelClass"); // empty: no panel
     QTest::newRow("BNC MADI") << int(KipPort::MadiBnc) << "BNC MADI" << "EMS::MadiPanel";
     QTest::newRow("CAT5 MADI") << int(KipPort::MadiCat5) << "CAT5 MADI" << "EMS::MadiPanel";
+    QTest::newRow("AES") << int(KipPort::Aes) << "AES" << "EMS::AesPanel";
+    QTest::newRow("Dante") << int(KipPort::Dante) << "DANTE" << "EMS::OptocorePanel";
+    QTest::newRow("Optocore") << int(KipPort::Optocore) << "OPTOCORE" << "EMS::OptocorePanel";
+    QTest::newRow("Hydra") << int(KipPort::Hydra) << "HYDRA" << "EMS::HydraPanel";
     QTest::newRow("ADC") << int(KipPort::Adc) << "ADC" << "";
     QTest::newRow("DAC") << int(KipPort::Dac) << "DAC" << "";
     QTest::newRow("Waves") << int(KipPort::Waves) << "WAVES" << "";
@@ -436,6 +442,41 @@ void KipFormTest::syncSourceAndOtherCardType()
     QCOMPARE(form.otherSlotCardType(), KipPort::Optocore);
     QCOMPARE(others.count(), 1);
     QCOMPARE(others.at(0).at(0).value<KipPort::KipCardType>(), KipPort::Optocore);
+}
+
+void KipFormTest::optocorePanelFeeds()
+{
+    FakeAdapters adapters;
+    KipPort port(nullptr, 1);
+    KipForm form(&port, nullptr, adapters.lister());
+    form.setOtherCardType(KipPort::MadiBnc);
+
+    // Dante: no other-card feed at all.
+    UiTest::deliverKipStatus(&port, KipPort::Dante, 12, 42, "V2.1", 48000, false);
+    auto *dante = qobject_cast<OptocorePanel *>(form.cardPanel());
+    QVERIFY(dante);
+    QCOMPARE(dante->otherSlotCardType(), KipPort::NoCard);
+    form.setOtherCardType(KipPort::Aes);
+    QCOMPARE(dante->otherSlotCardType(), KipPort::NoCard);
+    form.setOtherCardType(KipPort::MadiBnc);
+
+    // Optocore: the other slot's card at construction and from then on.
+    UiTest::deliverKipStatus(&port, KipPort::Optocore, 12, 42, "V2.1", 48000, false);
+    auto *optocore = qobject_cast<OptocorePanel *>(form.cardPanel());
+    QVERIFY(optocore);
+    QCOMPARE(optocore->otherSlotCardType(), KipPort::MadiBnc);
+    form.setOtherCardType(KipPort::Aes);
+    QCOMPARE(optocore->otherSlotCardType(), KipPort::Aes);
+    form.setOtherCardType(KipPort::MadiBnc);
+
+    // ... and the form's sample rate: at double rate a MADI card in the other slot
+    // offers its port modes.
+    QWidget *madiMode = optocore->findChild<QWidget *>(QStringLiteral("madiMode1Button"));
+    QVERIFY(madiMode);
+    QVERIFY(madiMode->isHidden());
+    UiTest::deliverKipStatus(&port, KipPort::Optocore, 12, 42, "V2.1", 96000, false);
+    QCOMPARE(form.cardPanel(), optocore);
+    QVERIFY(!madiMode->isHidden());
 }
 
 QTEST_MAIN(KipFormTest)
