@@ -305,18 +305,12 @@ void SerialMessageTest::tables_data()
 
     QTest::newRow("0") << 0 << "status" << 6;
     QTest::newRow("5") << 5 << "echo data" << 3;
-    QTest::newRow("12") << 12 << "rgb led" << 7;
-    QTest::newRow("21") << 21 << "buzz fader" << 6;
     QTest::newRow("22") << 22 << "overbridge brightness" << 4;
     QTest::newRow("23") << 23 << "" << 0;
     QTest::newRow("29") << 29 << "" << 0;
     QTest::newRow("30") << 30 << "kip status" << 16;
     QTest::newRow("34") << 34 << "status block" << 26;
     QTest::newRow("37") << 37 << "input sample rate" << 7;
-    QTest::newRow("42") << 42 << "rack code date" << 7;
-    QTest::newRow("43") << 43 << "rack voltage" << 6;
-    QTest::newRow("49") << 49 << "Optocore update" << 3;
-    QTest::newRow("50") << 50 << "clear to send" << 3;
     QTest::newRow("56") << 56 << "Hydra id" << 4;
     QTest::newRow("58") << 58 << "Optocore channel count" << 5;
     QTest::newRow("59") << 59 << "" << 0;
