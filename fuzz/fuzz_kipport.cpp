@@ -5,8 +5,10 @@
 // Input: byte 0 sets the chunk size the serial port delivers (1 ... 128); byte 1 holds
 // the flags below and, in bits 4-6, the panel that listens (as the slot form picks one
 // by card type; every panel still gets every card type's status block); byte 2 picks
-// the card type in the other slot for the Optocore panel; the rest is the byte stream
-// from the card. Seeds are recorded card replies (fuzz/corpus/kipport).
+// the card type in the other slot for the Optocore panel (bits 0-3) and the FPGA image
+// (bits 4-6); the rest is the byte stream from the card. With the Optocore update panel
+// its update button is pressed first, so the module's replies reach an updater. Seeds
+// are recorded card replies (fuzz/corpus/kipport).
 
 #include "fuzzsupport.h"
 
@@ -27,6 +29,8 @@
 #define HAVE_HYDRA_PANEL 1
 #endif
 
+#include <QMetaObject>
+
 #include <memory>
 
 namespace {
@@ -36,6 +40,7 @@ enum Flags {
     KeepAliveEachChunk = 0x02, // the keep-alive timer fires between chunks
     WatchdogAtEnd = 0x04,      // the watchdog expires after the last chunk
     LogStatus = 0x08,          // status replies are logged too
+    FpgaUpdate = 0x80,         // an FPGA download runs (image picked by byte 2, bits 4-6)
 };
 
 enum Panel { Madi = 0, Aes = 1, Optocore = 2, Hydra = 3, OptocoreUpdate = 4, NoPanel = 5 };
@@ -52,6 +57,9 @@ const EMS::KipPort::KipCardType otherCardTypes[16] = {
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     FuzzSupport::startApplication(true);
+    FuzzSupport::provideOptocoreFiles();
+    for (int choice = 0; choice < 8; ++choice)
+        FuzzSupport::fpgaImageFile(choice);
     return 0;
 }
 
@@ -100,11 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #endif
         case OptocoreUpdate:
             listener = std::make_unique<EMS::OptocoreUpdatePanel>(port.get(), nullptr);
+            QMetaObject::invokeMethod(listener.get(), "on_optocoreUpdateButton_clicked");
             break;
         default:
             break;
         }
         (void)otherCardType;
+        if (flags & FpgaUpdate)
+            port->updateFpga(FuzzSupport::fpgaImageFile(data[2] >> 4));
 
         for (const QByteArray &chunk : FuzzSupport::chunks(stream, chunkSize)) {
             port->receiveKipData(chunk);

@@ -242,7 +242,9 @@ void writeFpgaSeeds()
         Common::FrameScanner scanner;
         QQueue<Common::SerialMessage> replies;
         QByteArray records;
+        QByteArray raw;
         QObject::connect(&card, &CardFirmware::bytesToHost, [&](const QByteArray &bytes) {
+            raw += bytes;
             for (const Common::FrameScanner::Item &item : scanner.feed(bytes)) {
                 if (item.hasMessage && item.message.type == EMS::KipFpgaUpdater::MessageType) {
                     replies.enqueue(item.message);
@@ -259,6 +261,12 @@ void writeFpgaSeeds()
             downloader.receiveMessage(replies.dequeue());
         QByteArray seed(1, char(run.choice | 0x08));
         writeSeed(QStringLiteral("fpgaupdater"), QLatin1String(run.name), seed + records);
+        // The same download as the card port receives it, with no panel listening.
+        QByteArray portSeed;
+        portSeed.append(char(0x7F));
+        portSeed.append(char(0x80 | 0x50));
+        portSeed.append(char(run.choice << 4));
+        writeSeed(QStringLiteral("kipport"), QStringLiteral("fpga-") + QLatin1String(run.name), portSeed + raw);
     }
 }
 
@@ -280,7 +288,9 @@ void writeOptocoreSeeds()
         Common::FrameScanner scanner;
         QQueue<Common::SerialMessage> replies;
         QByteArray records;
+        QByteArray raw;
         QObject::connect(&card, &CardFirmware::bytesToHost, [&](const QByteArray &bytes) {
+            raw += bytes;
             for (const Common::FrameScanner::Item &item : scanner.feed(bytes)) {
                 if (item.hasMessage && item.message.type == EMS::OptocoreUpdater::MessageType) {
                     replies.enqueue(item.message);
@@ -310,6 +320,12 @@ void writeOptocoreSeeds()
         }
         QByteArray seed(1, char(0x03));
         writeSeed(QStringLiteral("optocoreupdater"), QLatin1String(run.name), seed + records);
+        // The same update as the card port receives it, with the update panel listening.
+        QByteArray portSeed;
+        portSeed.append(char(0x7F));
+        portSeed.append(char(0x40));
+        portSeed.append(char(0));
+        writeSeed(QStringLiteral("kipport"), QStringLiteral("optocore-") + QLatin1String(run.name), portSeed + raw);
     }
 }
 

@@ -4,17 +4,26 @@
 # the test that caused it: undefined behaviour aborts, and leaks are reported at exit
 # (only the offscreen platform plugin's screen is suppressed, see tests/lsan-suppressions.txt).
 #
+# With clang the same build also holds the fuzz targets, so that
+#   scripts/test-sanitized.sh && BUILD_DIR=build-sanitize scripts/fuzz.sh
+# compiles the controller's library only once for both.
+#
 # Environment: BUILD_DIR (default build-sanitize), CXX (default clang++).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${BUILD_DIR:-build-sanitize}
+compiler=${CXX:-clang++}
+fuzz=OFF
+if "$compiler" --version 2>/dev/null | grep -q clang; then
+    fuzz=ON
+fi
 start=$(date +%s)
 # Debug keeps Qt's own range checks (Q_ASSERT in QByteArray::at and the like) active.
 cmake -S . -B "$build" -G Ninja \
-    -DCMAKE_CXX_COMPILER="${CXX:-clang++}" \
+    -DCMAKE_CXX_COMPILER="$compiler" \
     -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-    -DSABLEFOLD_SANITIZE=ON -DSABLEFOLD_BENCHMARKS=OFF
+    -DSABLEFOLD_SANITIZE=ON -DSABLEFOLD_FUZZ="$fuzz" -DSABLEFOLD_BENCHMARKS=OFF
 cmake --build "$build" --parallel "$(nproc)"
 built=$(date +%s)
 
