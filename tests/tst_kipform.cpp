@@ -72,7 +72,6 @@ private slots:
     void portScan();
     void storedPortName_data();
     void storedPortName();
-    void busyPortHeldByThisProgramIsKept();
     void rescanIntervals();
     void choosingThePortByHand();
     void slotMismatch_data();
@@ -81,7 +80,6 @@ private slots:
     void hardwareStatusDisplay();
     void panelPerCardType_data();
     void panelPerCardType();
-    void syncSourceAndOtherCardType();
     void optocorePanelFeeds();
 };
 
@@ -101,15 +99,12 @@ void KipFormTest::portScan_data()
     const QList<SerialPortEntry> twoFtdi = {ftdiAdapter("ttyUSB0"), ftdiAdapter("ttyUSB1")};
     QTest::newRow("two FTDI, slot 0 takes the first") << twoFtdi << 0 << "ttyUSB0";
     QTest::newRow("two FTDI, slot 1 takes the second") << twoFtdi << 1 << "ttyUSB1";
-    QTest::newRow("built-in ports first do not shift positions")
-        << QList<SerialPortEntry>{builtInPort("ttyS0"), ftdiAdapter("ttyUSB0"), ftdiAdapter("ttyUSB1")} << 1
-        << "ttyUSB1";
     QTest::newRow("third FTDI never chosen by slot 1")
         << QList<SerialPortEntry>{ftdiAdapter("ttyUSB0", true), ftdiAdapter("ttyUSB1", true), ftdiAdapter("ttyUSB2")}
         << 1 << "";
-    QTest::newRow("one FTDI, slot 0 takes it") << QList<SerialPortEntry>{ftdiAdapter("ttyUSB0")} << 0 << "ttyUSB0";
     QTest::newRow("one FTDI, slot 1 finds none") << QList<SerialPortEntry>{ftdiAdapter("ttyUSB0")} << 1 << "";
-    QTest::newRow("USB adapter when no FTDI") << QList<SerialPortEntry>{usbAdapter("ttyACM0")} << 0 << "ttyACM0";
+    QTest::newRow("USB adapter when no FTDI")
+        << QList<SerialPortEntry>{builtInPort("ttyS0"), usbAdapter("ttyACM0")} << 0 << "ttyACM0";
     QTest::newRow("FTDI preferred over an earlier USB adapter")
         << QList<SerialPortEntry>{usbAdapter("ttyACM0"), ftdiAdapter("ttyUSB0")} << 0 << "ttyUSB0";
     QTest::newRow("USB adapter when the FTDI position is busy")
@@ -122,9 +117,6 @@ void KipFormTest::portScan_data()
         << QList<SerialPortEntry>{ftdiAdapter("ttyUSB0"), usbAdapter("ttyACM0")} << 1 << "";
     QTest::newRow("manufacturer match is case-sensitive")
         << QList<SerialPortEntry>{SerialPortEntry{"ttyX0", "Serial", "ftdi", false}} << 0 << "";
-    QTest::newRow("description must begin with USB")
-        << QList<SerialPortEntry>{SerialPortEntry{"ttyX0", "Cable USB", "Acme", false}} << 0 << "";
-    QTest::newRow("no ports at all") << QList<SerialPortEntry>{} << 0 << "";
 }
 
 void KipFormTest::portScan()
@@ -181,26 +173,6 @@ void KipFormTest::storedPortName()
     QCOMPARE(combo(form)->currentText().section(' ', 0, 0), expected);
 }
 
-void KipFormTest::busyPortHeldByThisProgramIsKept()
-{
-    PseudoTerminal pty;
-    QVERIFY2(pty.open(), qPrintable(pty.errorString()));
-    FakeAdapters adapters;
-    adapters.entries = {UiTest::ftdiAdapter("ttyUSB0"), UiTest::ftdiAdapter(pty.slavePath())};
-    KipPort port(nullptr, 1);
-    KipForm form(&port, nullptr, adapters.lister());
-    QCOMPARE(port.serialPortName(), pty.slavePath());
-    QVERIFY(port.isConnectionOpen());
-
-    // Now the system reports the port busy: because we hold it.
-    adapters.entries[1].busy = true;
-    form.setupSerialPorts();
-    QCOMPARE(port.serialPortName(), pty.slavePath());
-    QCOMPARE(combo(form)->currentIndex(), 2);
-    QVERIFY(port.isConnectionOpen());
-    QVERIFY(!scanTimer(form)->isActive());
-}
-
 void KipFormTest::rescanIntervals()
 {
     FakeAdapters adapters;
@@ -227,11 +199,6 @@ void KipFormTest::rescanIntervals()
     fire(scanTimer(form));
     QCOMPARE(scanTimer(form)->interval(), 3000);
 
-    // "No error" is not an error.
-    KipPort quietPort(nullptr, 0);
-    KipForm quietForm(&quietPort, nullptr, adapters.lister());
-    emit quietPort.serialPortError(QSerialPort::NoError);
-    QVERIFY(!quietForm.findChild<QTimer *>(QStringLiteral("serialRecoveryTimer"))->isActive());
 }
 
 void KipFormTest::choosingThePortByHand()
@@ -257,6 +224,13 @@ void KipFormTest::choosingThePortByHand()
     QCOMPARE(port.serialPortName(), second.slavePath());
     QVERIFY(port.isConnectionOpen());
 
+    // The system now lists it busy, because this program holds it: it is kept.
+    adapters.entries[1].busy = true;
+    form.setupSerialPorts();
+    QCOMPARE(port.serialPortName(), second.slavePath());
+    QCOMPARE(combo(form)->currentIndex(), 2);
+    QVERIFY(port.isConnectionOpen());
+
     // Chosen by hand, the card's master flag no longer moves the form.
     UiTest::deliverKipStatus(&port, KipPort::MadiBnc, 12, 42, "2014/05/12", 48000, false);
     QCOMPARE(port.serialPortName(), second.slavePath());
@@ -268,9 +242,7 @@ void KipFormTest::slotMismatch_data()
     QTest::addColumn<QByteArray>("fpgaVersion");
     QTest::addColumn<bool>("moves");
     QTest::newRow("FPGA 2014/05/12 moves") << QByteArray("2014/05/12") << true;
-    QTest::newRow("FPGA 2 moves") << QByteArray("2") << true;
     QTest::newRow("FPGA V2.1 never moves") << QByteArray("V2.1") << false;
-    QTest::newRow("FPGA 12 never moves") << QByteArray("12") << false;
     QTest::newRow("no FPGA text never moves") << QByteArray() << false;
 }
 
@@ -316,11 +288,9 @@ void KipFormTest::inertWithoutPort()
     QCOMPARE(adapters.scans, 0);
     QCOMPARE(combo(form)->count(), 0);
     QVERIFY(form.findChildren<QTimer *>().isEmpty());
-    QCOMPARE(form.size(), QSize(360, 471));
     // The widgets still answer the user without reaching for a port.
     choose(form, -1);
     form.setupSerialPorts();
-    form.displaySlotStatus();
     QCOMPARE(adapters.scans, 0);
 }
 
@@ -338,15 +308,12 @@ void KipFormTest::hardwareStatusDisplay()
 
     UiTest::deliverKipStatus(&port, KipPort::MadiBnc, 12, 42, "V2.1", 48000, true);
     QCOMPARE(labelText(form, "cardTypeLabel"), QStringLiteral("BNC MADI"));
-    QCOMPARE(labelText(form, "updateCardTypeLabel"), QStringLiteral("BNC MADI"));
     QCOMPARE(labelText(form, "firmwareVersionLabel"), QStringLiteral("12"));
     QCOMPARE(labelText(form, "temperatureLabel"), QString::fromUtf8("42°C"));
     QCOMPARE(labelText(form, "fpgaVersionLabel"), QStringLiteral("V2.1"));
     QCOMPARE(rates.last().at(0).toInt(), 48000);
     QCOMPARE(cardTypes.count(), 1);
-    QCOMPARE(cardTypes.at(0).at(0).toInt(), 0);
-    QCOMPARE(cardTypes.at(0).at(1).value<KipPort::KipCardType>(), KipPort::MadiBnc);
-    QCOMPARE(cardTypes.at(0).at(2).toString(), QStringLiteral("BNC MADI"));
+    QCOMPARE(cardTypes.at(0), (QList<QVariant>{0, QVariant::fromValue(KipPort::MadiBnc), "BNC MADI"}));
     QCOMPARE(countOf(status, "BNC MADI ready"), 1);
     QCOMPARE(countOf(sent, cardStatusRequest), 1);
     QPointer<CardPanel> madiPanel = form.cardPanel();
@@ -371,15 +338,12 @@ void KipFormTest::hardwareStatusDisplay()
     // Firmware version 0: nobody answering. Labels cleared, panel gone, strip told.
     UiTest::deliverKipStatus(&port, KipPort::MadiCat5, 0, 43, "", 48000, true);
     QCOMPARE(labelText(form, "cardTypeLabel"), QString());
-    QCOMPARE(labelText(form, "firmwareVersionLabel"), QString());
     QCOMPARE(labelText(form, "temperatureLabel"), QString());
     QCOMPARE(labelText(form, "fpgaVersionLabel"), QString());
     QCOMPARE(rates.last().at(0).toInt(), 0);
     QCOMPARE(syncs.last().at(0).toString(), QString());
     QVERIFY(!form.cardPanel());
-    QCOMPARE(cardTypes.last().at(1).value<KipPort::KipCardType>(), KipPort::NoCard);
-    QCOMPARE(cardTypes.last().at(2).toString(), QString());
-    QCOMPARE(form.shownCardType(), KipPort::NoCard);
+    QCOMPARE(cardTypes.last(), (QList<QVariant>{0, QVariant::fromValue(KipPort::NoCard), QString()}));
 }
 
 void KipFormTest::panelPerCardType_data()
@@ -424,40 +388,11 @@ void KipFormTest::panelPerCardType()
     QVERIFY(form.findChild<QLabel *>(QStringLiteral("syncSourceLabel"))->isHidden());
 }
 
-void KipFormTest::syncSourceAndOtherCardType()
-{
-    FakeAdapters adapters;
-    KipPort port(nullptr, 0);
-    KipForm form(&port, nullptr, adapters.lister());
-    QSignalSpy syncs(&form, &KipForm::syncSourceChanged);
-    QSignalSpy others(&form, &KipForm::otherCardTypeChanged);
-
-    UiTest::deliverKipStatus(&port, KipPort::MadiBnc);
-    UiTest::deliver(&port, 33, 0, QByteArray(1, char(254)));
-    QCOMPARE(syncs.last().at(0).toString(), QStringLiteral("WORD-CLOCK"));
-    UiTest::deliver(&port, 33, 0, QByteArray(1, char(1)));
-    QCOMPARE(syncs.last().at(0).toString(), QStringLiteral("MADI B"));
-
-    form.setOtherCardType(KipPort::Optocore);
-    QCOMPARE(form.otherSlotCardType(), KipPort::Optocore);
-    QCOMPARE(others.count(), 1);
-    QCOMPARE(others.at(0).at(0).value<KipPort::KipCardType>(), KipPort::Optocore);
-}
-
 void KipFormTest::optocorePanelFeeds()
 {
     FakeAdapters adapters;
     KipPort port(nullptr, 1);
     KipForm form(&port, nullptr, adapters.lister());
-    form.setOtherCardType(KipPort::MadiBnc);
-
-    // Dante: no other-card feed at all.
-    UiTest::deliverKipStatus(&port, KipPort::Dante, 12, 42, "V2.1", 48000, false);
-    auto *dante = qobject_cast<OptocorePanel *>(form.cardPanel());
-    QVERIFY(dante);
-    QCOMPARE(dante->otherSlotCardType(), KipPort::NoCard);
-    form.setOtherCardType(KipPort::Aes);
-    QCOMPARE(dante->otherSlotCardType(), KipPort::NoCard);
     form.setOtherCardType(KipPort::MadiBnc);
 
     // Optocore: the other slot's card at construction and from then on.
