@@ -177,7 +177,8 @@ void MainWindowTest::lockLabelStyles_data()
     QTest::newRow("locked") << int(SyncLocked) << "Rx OK" << LockedStyle;
     QTest::newRow("unlocked") << int(SyncUnlocked) << "Rx ERR" << UnlockedStyle;
     QTest::newRow("unknown") << int(SyncUnknown) << "Rx OK" << UnknownStyle;
-    QTest::newRow("other value 7") << 7 << "Rx OK" << "";
+    // -2 is the one other value the enumeration can hold (its range is -2 to 1).
+    QTest::newRow("other value -2") << -2 << "Rx OK" << "";
 }
 
 void MainWindowTest::lockLabelStyles()
