@@ -1,0 +1,419 @@
+// Faults on the serial link, end to end: a slot form and its card port against a
+// simulated card over a real pseudo-terminal, in real time. Each case checks that the
+// program goes on (the event loop answers), that the slot shows only what the card
+// reported (or nothing once it is gone), and that the link comes back with the card.
+#include "support/faultrig.h"
+#include "support/uitestsupport.h"
+
+#include "link/framescanner.h"
+#include "link/kipconnection.h"
+#include "link/kipport.h"
+#include "sim/cardfirmware.h"
+#include "sim/cardsimulator.h"
+#include "sim/pseudoterminal.h"
+#include "ui/cardpanel.h"
+#include "ui/kipform.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QtEndian>
+#include <QtTest>
+
+using EMS::KipForm;
+using EMS::KipPort;
+using FaultTest::SimulatedBox;
+
+namespace {
+
+// Probe, hand-back and the first status poll take about 1.2 s; generous for a loaded machine.
+constexpr int ConnectTimeoutMs = 10000;
+
+// Three minutes of a 115200-baud line (11,520 bytes a second).
+constexpr int FloodBytes = 3 * 60 * 11520;
+// Bytes handed to the pseudo-terminal at a time; the next chunk waits until the
+// controller has read most of the last one, so the flood runs at the controller's pace.
+constexpr int FloodChunk = 32 * 1024;
+
+// An echo frame whose payload starts with its sequence number. Its length byte (63)
+// is no message type, so a junk byte in front of it can never make a frame that runs
+// into it.
+QByteArray numberedEcho(quint32 sequence)
+{
+    QByteArray payload(60, char(0xA5));
+    qToBigEndian<quint32>(sequence, payload.data());
+    return UiTest::cardFrame(5, 0, payload);
+}
+
+quint32 echoNumber(const QByteArray &payload)
+{
+    return payload.size() >= 4 ? qFromBigEndian<quint32>(payload.constData()) : ~0u;
+}
+
+// Junk that can never start a frame: every byte is a length over 127 whose type byte,
+// the next junk byte, is no message type either.
+QByteArray frameFreeJunk(QRandomGenerator &random, int size)
+{
+    QByteArray junk(size, '\0');
+    for (char &byte : junk)
+        byte = char(0x80 | random.bounded(0x80));
+    return junk;
+}
+
+QByteArray anyBytes(QRandomGenerator &random, int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+struct FloodFigures
+{
+    qint64 elapsedMs = 0;
+    qint64 longestLoopGapMs = 0; // longest time the event loop did not come round
+    int peakBufferedBytes = 0;   // the port's frame scanner between chunks
+};
+
+// Pushes the stream at the controller through the card's pseudo-terminal as fast as
+// the controller reads it. The feeder is a 0 ms timer, so the gaps between its ticks
+// are the times the event loop was busy elsewhere.
+FloodFigures flood(SimulatedBox &box, const QByteArray &stream)
+{
+    FloodFigures figures;
+    PseudoTerminal &terminal = box.card(0).terminal();
+    KipPort &port = box.port(0);
+    const QMetaObject::Connection sampler =
+        QObject::connect(port.connection(), &EMS::KipConnection::dataReceived, [&figures, &port] {
+            figures.peakBufferedBytes = qMax(figures.peakBufferedBytes, port.receiveBufferBytes());
+        });
+
+    QEventLoop loop;
+    QTimer feeder;
+    feeder.setInterval(0);
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    int offset = 0;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        figures.longestLoopGapMs = qMax(figures.longestLoopGapMs, sinceTick.restart());
+        if (offset < stream.size()) {
+            if (terminal.pendingBytes() < FloodChunk / 4) {
+                terminal.write(stream.mid(offset, FloodChunk));
+                offset += FloodChunk;
+            }
+        } else if (terminal.pendingBytes() == 0) {
+            loop.quit();
+        }
+        if (clock.elapsed() > 120000 || !terminal.isOpen())
+            loop.quit();
+    });
+    clock.start();
+    sinceTick.start();
+    feeder.start();
+    loop.exec();
+    figures.elapsedMs = clock.elapsed();
+    QObject::disconnect(sampler);
+    // What the tty still holds reaches the port on the next turns of the loop.
+    QTest::qWait(200);
+    return figures;
+}
+
+QStringList panelTexts(const KipForm &form)
+{
+    QStringList texts;
+    if (EMS::CardPanel *panel = form.cardPanel()) {
+        for (const QPlainTextEdit *edit : panel->findChildren<QPlainTextEdit *>())
+            texts << edit->toPlainText();
+    }
+    return texts;
+}
+
+} // namespace
+
+class E2eFaultsLinkTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void junkFlood_data();
+    void junkFlood();
+    void farEndVanishesAndReturns_data();
+    void farEndVanishesAndReturns();
+    void slowCard_data();
+    void slowCard();
+    void settingReachesCardWithoutClearToSend();
+    void strangeReports_data();
+    void strangeReports();
+};
+
+void E2eFaultsLinkTest::initTestCase()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    qRegisterMetaType<QSerialPort::SerialPortError>();
+}
+
+void E2eFaultsLinkTest::junkFlood_data()
+{
+    QTest::addColumn<bool>("framesAmongJunk");
+    // Frames in junk that cannot hide them: every one must come through.
+    QTest::newRow("numbered frames among junk") << true;
+    // Any byte values: now and then they hold a frame whose 8-bit sum happens to
+    // agree, as line noise can; the card's own reports must win again afterwards.
+    QTest::newRow("random bytes") << false;
+}
+
+void E2eFaultsLinkTest::junkFlood()
+{
+    QFETCH(bool, framesAmongJunk);
+
+    SimulatedBox box({KipPort::MadiBnc});
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, KipPort::MadiBnc), ConnectTimeoutMs);
+
+    QRandomGenerator random(framesAmongJunk ? 0xF100D : 0xBAD5EED);
+    QByteArray stream;
+    stream.reserve(FloodBytes + 8192);
+    quint32 frames = 0;
+    while (stream.size() < FloodBytes) {
+        if (framesAmongJunk) {
+            stream += frameFreeJunk(random, 1000 + int(random.bounded(7000)));
+            stream += numberedEcho(frames++);
+        } else {
+            stream += anyBytes(random, FloodChunk);
+        }
+    }
+
+    QSignalSpy echoes(&box.port(0), &KipPort::echoReceived);
+    QSignalSpy types(&box.port(0), &KipPort::kipCardTypeChanged);
+    qint64 junkReported = 0;
+    connect(&box.port(0), &KipPort::statusMessage, this, [&junkReported](const QString &text) {
+        static const QString prefix = QStringLiteral("KIP Rx Data Error: ");
+        if (text.startsWith(prefix))
+            junkReported += (text.size() - prefix.size() - int(qstrlen(" ignored"))) / 2;
+    });
+    const FaultTest::ProcessFigures before = FaultTest::processFigures();
+
+    const FloodFigures figures = flood(box, stream);
+
+    const FaultTest::ProcessFigures after = FaultTest::processFigures();
+    qInfo("flood of %d bytes took %lld ms; longest event loop gap %lld ms; scanner peak %d bytes; "
+          "resident %lld kB -> %lld kB",
+          int(stream.size()), figures.elapsedMs, figures.longestLoopGapMs, figures.peakBufferedBytes,
+          before.residentKb, after.residentKb);
+
+    QVERIFY2(figures.elapsedMs < 60000, "the controller could not keep up with the line");
+    QVERIFY2(figures.longestLoopGapMs < 2000, "the event loop stalled during the flood");
+    QVERIFY(FaultTest::eventLoopResponsive());
+    QVERIFY2(figures.peakBufferedBytes <= Common::FrameScanner::MaxHeldBytes,
+             qPrintable(QString::number(figures.peakBufferedBytes)));
+    // Holding the flood, or a trace of every junk byte, would show here: the flood is 2 MB.
+    QVERIFY2(after.residentKb - before.residentKb < 1536,
+             qPrintable(QStringLiteral("resident memory grew by %1 kB").arg(after.residentKb - before.residentKb)));
+
+    if (framesAmongJunk) {
+        QCOMPARE(quint32(echoes.count()), frames);
+        for (int i = 0; i < echoes.count(); ++i)
+            QCOMPARE(echoNumber(echoes.at(i).at(0).toByteArray()), quint32(i));
+        // Junk is dropped, never silently: at least every junk byte was reported.
+        QVERIFY2(junkReported >= stream.size() - qint64(frames) * numberedEcho(0).size(),
+                 qPrintable(QString::number(junkReported)));
+        // The card's status replies came through as well: it was never taken for gone.
+        QCOMPARE(types.count(), 0);
+    }
+
+    // Whatever the noise made of it meanwhile, the slot shows the card's own report again.
+    const CardState &card = box.card(0).firmware().state();
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, KipPort::MadiBnc)
+                                 && box.port(0).hardwareStatus().firmwareVersion == card.firmwareVersion
+                                 && box.port(0).hardwareStatus().temperature == card.temperature
+                                 && box.label(0, "fpgaVersionLabel") == QString::fromLatin1(card.fpgaVersion),
+                             ConnectTimeoutMs);
+}
+
+void E2eFaultsLinkTest::farEndVanishesAndReturns_data()
+{
+    QTest::addColumn<bool>("silentFirst");
+    QTest::addColumn<int>("returningType");
+    QTest::newRow("while polling; the card returns") << false << int(KipPort::MadiBnc);
+    QTest::newRow("while polling; another card returns") << false << int(KipPort::Aes);
+    QTest::newRow("while probing a silent card") << true << int(KipPort::MadiBnc);
+}
+
+void E2eFaultsLinkTest::farEndVanishesAndReturns()
+{
+    QFETCH(bool, silentFirst);
+    QFETCH(int, returningType);
+
+    SimulatedBox box({KipPort::MadiBnc});
+    CardSimulator &card = box.card(0);
+    KipPort &port = box.port(0);
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, KipPort::MadiBnc), ConnectTimeoutMs);
+    if (silentFirst) {
+        card.setSilent(true);
+        QTRY_VERIFY_WITH_TIMEOUT(box.showsNoCard(0) && port.bootLoaderUpdater(), ConnectTimeoutMs);
+        QCOMPARE(port.linkState(), KipPort::LinkProbing);
+    }
+
+    // A vanished adapter makes the serial port report an error without end until it is
+    // closed; the slot form must close it at the first one.
+    QSignalSpy errors(&port, &KipPort::serialPortError);
+    card.dropLink();
+    QTRY_VERIFY_WITH_TIMEOUT(!port.isConnectionOpen(), 2000);
+    QVERIFY2(errors.count() <= 3, qPrintable(QStringLiteral("%1 errors before the port closed").arg(errors.count())));
+    QVERIFY(box.showsNoCard(0));
+    QCOMPARE(port.linkState(), KipPort::LinkClosed);
+
+    // While the adapter is away the form retries about once a second: each failed open is
+    // one error, the loop stays free and nothing of the card is shown.
+    QTest::qWait(2500);
+    QVERIFY(FaultTest::eventLoopResponsive(500));
+    QVERIFY2(errors.count() < 10, qPrintable(QStringLiteral("%1 errors while away").arg(errors.count())));
+    QVERIFY(box.showsNoCard(0));
+    QVERIFY(!port.isConnectionOpen());
+
+    card.firmware().resetState(returningType);
+    card.firmware().state().master = true;
+    card.setSilent(false);
+    QVERIFY(card.restoreLink());
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, returningType), ConnectTimeoutMs);
+    QCOMPARE(box.label(0, "fpgaVersionLabel"), QString::fromLatin1(card.firmware().state().fpgaVersion));
+}
+
+void E2eFaultsLinkTest::slowCard_data()
+{
+    // The watchdog runs 3 s from the last status reply and the next poll goes out 1 s
+    // after it, so a card whose answers suddenly take longer than 2 s is taken for gone.
+    QTest::addColumn<int>("latencyMs");
+    QTest::addColumn<bool>("takenForGone");
+    QTest::newRow("just under the watchdog") << 1500 << false;
+    QTest::newRow("just over the watchdog") << 2500 << true;
+}
+
+void E2eFaultsLinkTest::slowCard()
+{
+    QFETCH(int, latencyMs);
+    QFETCH(bool, takenForGone);
+
+    SimulatedBox box({KipPort::MadiBnc});
+    CardSimulator &card = box.card(0);
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, KipPort::MadiBnc), ConnectTimeoutMs);
+
+    QSignalSpy shown(&box.form(0), &KipForm::cardTypeChanged);
+    QSignalSpy status(&box.port(0), &KipPort::statusMessage);
+    card.setReplyLatency(latencyMs);
+    // A temperature change shows that the slow answers are still being read.
+    card.firmware().setTemperature(51);
+
+    if (!takenForGone) {
+        QVERIFY2(!shown.wait(4500), "a slow card was taken for gone");
+        QVERIFY(!status.contains(QVariantList{QStringLiteral("Card removed from KIP 1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(box.label(0, "temperatureLabel"), QStringLiteral("51°C"), 3000);
+        QVERIFY(box.isShowing(0, KipPort::MadiBnc));
+        return;
+    }
+
+    // Gone: nothing of it stays on the form, and the port probes for it.
+    QVERIFY(shown.wait(5000));
+    QCOMPARE(shown.at(0).at(1).value<KipPort::KipCardType>(), KipPort::NoCard);
+    QVERIFY(status.contains(QVariantList{QStringLiteral("Card removed from KIP 1")}));
+    // Still slow, it is found again: its answers keep coming, only late.
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, KipPort::MadiBnc), 15000);
+    QCOMPARE(box.label(0, "temperatureLabel"), QStringLiteral("51°C"));
+    QVERIFY(FaultTest::eventLoopResponsive());
+}
+
+void E2eFaultsLinkTest::settingReachesCardWithoutClearToSend()
+{
+    SimulatedBox box({KipPort::MadiBnc});
+    CardSimulator &card = box.card(0);
+    KipPort &port = box.port(0);
+    QTRY_VERIFY_WITH_TIMEOUT(box.isShowing(0, KipPort::MadiBnc), ConnectTimeoutMs);
+    // The card's first report of its sync source; the change must not show before the
+    // card reports it.
+    QTRY_VERIFY_WITH_TIMEOUT(port.syncSourceName() == QStringLiteral("madi A"), 3000);
+
+    QSignalSpy types(&port, &KipPort::kipCardTypeChanged);
+    QSignalSpy sync(&port, &KipPort::kipSyncSourceChanged);
+    card.firmware().setClearToSendSuppressed(true);
+    // Just over the 512 bytes the host may send before the card clears it to send more:
+    // the gate closes and the setting waits behind it.
+    for (int i = 0; i < 3; ++i)
+        port.sendEcho(QByteArray(200, char('a' + i)));
+    port.sendSyncSource(-2);
+    QCOMPARE(port.syncSourceName(), QStringLiteral("madi A"));
+
+    // The second unanswered poll reopens the gate: the setting reaches the card and the
+    // card's report of it reaches the slot.
+    QTRY_COMPARE_WITH_TIMEOUT(int(card.firmware().state().syncSource), 254, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(sync.contains(QVariantList{QStringLiteral("word-clock"), false}), 3000);
+    QCOMPARE(port.syncSourceName(), QStringLiteral("word-clock"));
+    QCOMPARE(types.count(), 0);
+    QVERIFY(box.isShowing(0, KipPort::MadiBnc));
+}
+
+void E2eFaultsLinkTest::strangeReports_data()
+{
+    QTest::addColumn<int>("cardType");
+    QTest::addColumn<bool>("outOfRangeCodes");
+    QTest::addColumn<int>("fpgaTextFault");
+    QTest::addColumn<QStringList>("panelShows"); // pieces of the panel's texts
+
+    QTest::newRow("out-of-range codes on a MADI card")
+        << int(KipPort::MadiBnc) << true << int(CardFirmware::FpgaTextAsIs)
+        << QStringList{"Rx Channels: 127", "Tx Channels: 99"};
+    QTest::newRow("Hydra ID 0") << int(KipPort::Hydra) << true << int(CardFirmware::FpgaTextAsIs) << QStringList();
+    QTest::newRow("FPGA text without its zero")
+        << int(KipPort::MadiBnc) << false << int(CardFirmware::FpgaTextUnterminated) << QStringList();
+    QTest::newRow("FPGA text with bytes above 0x7f")
+        << int(KipPort::Aes) << false << int(CardFirmware::FpgaTextNonAscii) << QStringList();
+    QTest::newRow("FPGA text with control characters")
+        << int(KipPort::Dante) << false << int(CardFirmware::FpgaTextControlChars) << QStringList();
+    QTest::newRow("card type no program knows") << 99 << false << int(CardFirmware::FpgaTextAsIs) << QStringList();
+}
+
+void E2eFaultsLinkTest::strangeReports()
+{
+    QFETCH(int, cardType);
+    QFETCH(bool, outOfRangeCodes);
+    QFETCH(int, fpgaTextFault);
+    QFETCH(QStringList, panelShows);
+
+    // The box connects at once; the faults are on before the card's first answer.
+    SimulatedBox box({KipPort::MadiBnc});
+    CardFirmware &firmware = box.card(0).firmware();
+    firmware.resetState(cardType);
+    firmware.state().master = true;
+    firmware.setOutOfRangeCodes(outOfRangeCodes);
+    firmware.setFpgaTextFault(CardFirmware::FpgaTextFault(fpgaTextFault));
+    KipPort &port = box.port(0);
+    QSignalSpy cardStatus(&port, &KipPort::kipCardStatusChanged);
+
+    QTRY_VERIFY_WITH_TIMEOUT(port.linkState() == KipPort::LinkConnected && port.cardType() == cardType,
+                             ConnectTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(cardStatus.count() > 0, 3000);
+
+    // The FPGA text is the card's field up to its zero (or all ten bytes), as it came.
+    const QByteArray field = firmware.kipStatusPayload().mid(3, 10);
+    const QString expected = QString::fromLatin1(field.left(qstrnlen(field.constData(), 10)));
+    QCOMPARE(port.hardwareStatus().fpgaVersionText(), expected);
+    QTRY_COMPARE_WITH_TIMEOUT(box.label(0, "fpgaVersionLabel"), expected, 2000);
+    QCOMPARE(box.label(0, "cardTypeLabel"), KipForm::cardDisplayName(KipPort::KipCardType(cardType)));
+    QCOMPARE(box.label(0, "firmwareVersionLabel"), QString::number(firmware.state().firmwareVersion));
+    QCOMPARE(box.form(0).shownCardType(), KipPort::KipCardType(cardType));
+
+    for (const QString &piece : qAsConst(panelShows)) {
+        QTRY_VERIFY2_WITH_TIMEOUT(panelTexts(box.form(0)).join('\n').contains(piece),
+                                  qPrintable(panelTexts(box.form(0)).join(" | ")), 3000);
+    }
+
+    // The strange reports keep coming with every poll; the slot stays as it is.
+    QSignalSpy types(&port, &KipPort::kipCardTypeChanged);
+    QVERIFY(!types.wait(1500));
+    QVERIFY(FaultTest::eventLoopResponsive());
+    QCOMPARE(port.linkState(), KipPort::LinkConnected);
+}
+
+QTEST_MAIN(E2eFaultsLinkTest)
+#include "tst_e2e_faults_link.moc"
