@@ -20,8 +20,9 @@ class KipConnection;
 class KipFpgaUpdater;
 class KipSendQueue;
 
-// Receive-lock state of one card input, as the panels show it.
-enum SyncLockState {
+// Receive-lock state of one card input, as the panels show it. Any int is a valid
+// value, so a state the window does not know is shown as unknown, not undefined.
+enum SyncLockState : int {
     SyncUnknown = -1,
     SyncUnlocked = 0,
     SyncLocked = 1,

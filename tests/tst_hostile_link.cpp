@@ -92,6 +92,7 @@ void HostileLinkTest::cardCodeEnumerationsHoldEveryByte()
     // code into it is undefined: the optimiser may assume it never happens.
     QVERIFY((std::is_same<std::underlying_type_t<KipPort::KipCardType>, int>::value));
     QVERIFY((std::is_same<std::underlying_type_t<KipPort::DeviceType>, int>::value));
+    QVERIFY((std::is_same<std::underlying_type_t<SyncLockState>, int>::value));
 }
 
 QTEST_GUILESS_MAIN(HostileLinkTest)
