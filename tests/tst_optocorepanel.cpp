@@ -1,7 +1,6 @@
 #include "support/uitestsupport.h"
 
 #include "link/kipport.h"
-#include "ui/kipform.h"
 #include "ui/optocorepanel.h"
 
 #include <QComboBox>
@@ -167,9 +166,6 @@ private slots:
     void syncButtons_data();
     void syncButtons();
     void lockState();
-    void panelSelection_data();
-    void panelSelection();
-    void optocoreFeedsFromTheForm();
 };
 
 void OptocorePanelTest::construction_data()
@@ -400,8 +396,6 @@ void OptocorePanelTest::channelCountLists_data()
     QTest::newRow("AES") << int(KipPort::Aes) << 48000u << "" << "16" << "16" << false << false;
     QTest::newRow("AES, 96 kHz: no MADI mode") << int(KipPort::Aes) << 96000u << "" << "16" << "16" << false << false;
     QTest::newRow("ADC") << int(KipPort::Adc) << 48000u << "" << "16" << "0" << false << false;
-    QTest::newRow("DAC") << int(KipPort::Dac) << 48000u << "" << "0" << "16" << false << false;
-    QTest::newRow("Waves, 96 kHz") << int(KipPort::Waves) << 96000u << "" << "64" << "64" << false << false;
     QTest::newRow("Hydra") << int(KipPort::Hydra) << 48000u << "" << "128" << "128" << false << false;
     QTest::newRow("unknown card") << int(KipPort::NoCard) << 48000u << "" << "64" << "64" << false << false;
     QTest::newRow("unlisted code") << 99 << 48000u << "" << "0" << "0" << false << false;
@@ -634,66 +628,6 @@ void OptocorePanelTest::lockState()
     QCOMPARE(bench.locks->count(), 2);
     QCOMPARE(bench.locks->at(0).at(1).value<SyncLockState>(), SyncLocked);
     QCOMPARE(bench.locks->at(1).at(1).value<SyncLockState>(), SyncUnlocked);
-}
-
-void OptocorePanelTest::panelSelection_data()
-{
-    QTest::addColumn<int>("cardType");
-    QTest::addColumn<QString>("panelClass");
-    QTest::newRow("AES") << int(KipPort::Aes) << "EMS::AesPanel";
-    QTest::newRow("Dante") << int(KipPort::Dante) << "EMS::OptocorePanel";
-    QTest::newRow("Optocore") << int(KipPort::Optocore) << "EMS::OptocorePanel";
-    QTest::newRow("Hydra") << int(KipPort::Hydra) << "EMS::HydraPanel";
-    QTest::newRow("ADC: none") << int(KipPort::Adc) << "";
-    QTest::newRow("Aviom: none") << int(KipPort::Aviom) << "";
-}
-
-void OptocorePanelTest::panelSelection()
-{
-    QFETCH(int, cardType);
-    QFETCH(QString, panelClass);
-    KipPort port(nullptr, 0);
-    KipForm form(&port, nullptr, [] { return QList<SerialPortEntry>(); });
-    QSignalSpy locks(&form, &KipForm::syncLockStateChanged);
-    UiTest::deliverKipStatus(&port, cardType);
-    CardPanel *panel = form.cardPanel();
-    QCOMPARE(panel ? QString::fromLatin1(panel->metaObject()->className()) : QString(), panelClass);
-    if (!panel)
-        return;
-    QCOMPARE(panel->pos(), QPoint(16, 58));
-    // Lock states reach the window through the form.
-    QMetaObject::invokeMethod(panel, "syncLockStateChanged", Q_ARG(int, 0), Q_ARG(EMS::SyncLockState, SyncLocked));
-    QCOMPARE(locks.count(), 1);
-}
-
-void OptocorePanelTest::optocoreFeedsFromTheForm()
-{
-    KipPort port(nullptr, 0);
-    KipForm form(&port, nullptr, [] { return QList<SerialPortEntry>(); });
-    form.setOtherCardType(KipPort::Aes);
-    UiTest::deliverKipStatus(&port, KipPort::Optocore, 12, 42, "V2.1", 48000, true);
-    auto *panel = qobject_cast<OptocorePanel *>(form.cardPanel());
-    QVERIFY(panel);
-    QCOMPARE(panel->otherSlotCardType(), KipPort::Aes);
-    auto *inserting = panel->findChild<QComboBox *>("insertingComboBox");
-    QCOMPARE(lastItem(inserting), QStringLiteral("16"));
-
-    form.setOtherCardType(KipPort::MadiCat5);
-    QCOMPARE(panel->otherSlotCardType(), KipPort::MadiCat5);
-    QCOMPARE(lastItem(inserting), QStringLiteral("64"));
-    auto *madiMode = panel->findChild<QLabel *>("madiModeLabel");
-    QVERIFY(madiMode->isHidden());
-    // The system rate reaches the panel through the form with the next status.
-    UiTest::deliverKipStatus(&port, KipPort::Optocore, 12, 42, "V2.1", 96000, true);
-    QVERIFY(!madiMode->isHidden());
-
-    // A Dante card takes no feed from the form.
-    UiTest::deliverKipStatus(&port, KipPort::Dante, 12, 42, "V2.1", 48000, true);
-    auto *dante = qobject_cast<OptocorePanel *>(form.cardPanel());
-    QVERIFY(dante && dante != panel);
-    QCOMPARE(dante->otherSlotCardType(), KipPort::NoCard);
-    form.setOtherCardType(KipPort::Aes);
-    QCOMPARE(dante->otherSlotCardType(), KipPort::NoCard);
 }
 
 QTEST_MAIN(OptocorePanelTest)
