@@ -6,6 +6,8 @@
 #include "ui/madipanel.h"
 #include "ui/optocorepanel.h"
 #include "ui_kipform.h"
+#include "update/kipupgrader.h"
+#include "update/optocoreupdatepanel.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -52,6 +54,13 @@ KipForm::KipForm(KipPort *port, QWidget *parent, SerialPortLister portLister)
     connect(port, &KipPort::hardwareStatusChanged, this, &KipForm::displaySlotStatus);
     connect(port, &KipPort::kipSyncSourceChanged, this, &KipForm::displaySyncSource);
     connect(port, &KipPort::serialPortError, this, &KipForm::serialPortError);
+
+    connect(port, &KipPort::connectedChanged, this, &KipForm::enableUpdateButtons);
+    createUpgrader();
+    updateTimer = new QTimer(this);
+    updateTimer->setObjectName(QStringLiteral("updateTimer"));
+    updateTimer->setInterval(UpdateWatchdogMs);
+    connect(updateTimer, &QTimer::timeout, this, &KipForm::updateTimeout);
 
     portScanTimer = new QTimer(this);
     portScanTimer->setObjectName(QStringLiteral("portScanTimer"));
@@ -226,9 +235,23 @@ void KipForm::displaySlotStatus()
         port->requestCardStatus();
         const QString name = cardDisplayName(shown);
         emit cardTypeChanged(slotIndex(), shown, name);
-        if (shown != KipPort::NoCard)
+
+        // The upgrader has already looked up the files for the new type.
+        if (upgrader->codeVersion() < 1)
+            ui->firmwareAvailableLabel->clear();
+        else
+            ui->firmwareAvailableLabel->setText(QString::number(upgrader->codeVersion()));
+        ui->fpgaAvailableLabel->setText(upgrader->fpgaVersion());
+        if (shown != KipPort::NoCard) {
+            ui->updateMessageLabel->setText(
+                tr("To update this card please ensure the firmware code %1 and the fpga code %2 are in the same "
+                   "folder as the SablefoldController. Then use the buttons above.")
+                    .arg(KipUpgrader::codeFileName(shown), KipUpgrader::fpgaFileName(shown)));
             emit port->statusMessage(tr("%1 ready").arg(name));
+        }
     }
+
+    enableUpdateButtons(true);
 }
 
 void KipForm::displaySyncSource(QString syncSourceName, bool)
@@ -244,6 +267,16 @@ void KipForm::setOtherCardType(KipPort::KipCardType type)
 
 void KipForm::selectPanel(KipPort::KipCardType type)
 {
+    if (optocoreUpdatePanel) {
+        // The module's update dies with its panel; a card that goes away in the middle
+        // of it has not been updated.
+        const bool updateLost = optocoreUpdateShown && isShowingUpdate();
+        delete optocoreUpdatePanel;
+        optocoreUpdatePanel = nullptr;
+        ui->progressBar->move(8, 352);
+        if (updateLost)
+            failUpdate();
+    }
     if (panel) {
         delete panel;
         panel = nullptr;
@@ -282,6 +315,170 @@ void KipForm::selectPanel(KipPort::KipCardType type)
     connect(panel, &CardPanel::syncLockStateChanged, this, &KipForm::syncLockStateChanged);
     panel->move(16, 58);
     panel->show();
+
+    if (type == KipPort::Optocore)
+        createOptocoreUpdatePanel();
+}
+
+// ---------------------------------------------------------------------------------
+// Update page
+
+void KipForm::createUpgrader()
+{
+    upgrader = new KipUpgrader(port, this);
+    connect(upgrader, &KipUpgrader::updateProgress, this, &KipForm::updateProgress);
+    connect(upgrader, &KipUpgrader::updateFinished, this, &KipForm::updateFinished);
+}
+
+void KipForm::createOptocoreUpdatePanel()
+{
+    optocoreUpdatePanel = new OptocoreUpdatePanel(port, ui->updateTab);
+    optocoreUpdatePanel->move(0, 340);
+    ui->progressBar->move(8, 312);
+    optocoreUpdatePanel->show();
+    if (panel)
+        connect(optocoreUpdatePanel, &OptocoreUpdatePanel::cardStatus, panel, &CardPanel::receiveCardStatus);
+    connect(optocoreUpdatePanel, &OptocoreUpdatePanel::updating, this, &KipForm::optocoreUpdating);
+    connect(optocoreUpdatePanel, &OptocoreUpdatePanel::updateProgress, this, &KipForm::updateProgress);
+}
+
+bool KipForm::isShowingUpdate() const
+{
+    // Not isVisible(): the bar counts as shown while another tab is in front.
+    return !ui->progressBar->isHidden();
+}
+
+void KipForm::enableUpdateButtons(bool enabled)
+{
+    if (!upgrader)
+        return;
+    bool may = false;
+    if (!isShowingUpdate() && cardType != KipPort::NoCard && enabled) {
+        ui->codeUpdateButton->setEnabled(upgrader->codeVersion() != 0);
+        ui->fpgaUpdateButton->setEnabled(!upgrader->fpgaVersion().isEmpty());
+        may = true;
+    } else {
+        ui->codeUpdateButton->setEnabled(false);
+        ui->fpgaUpdateButton->setEnabled(false);
+    }
+
+    const int updateTabIndex = ui->tabWidget->indexOf(ui->updateTab);
+    if (cardType != KipPort::NoCard && upgrader->updateRecommended()) {
+        ui->updateRequiredButton->setEnabled(may);
+        // Brought to the front once per recommendation, not on every status.
+        if (ui->tabWidget->tabText(updateTabIndex).endsWith(QLatin1Char('*')))
+            return;
+        ui->updateRecommendedLabel->show();
+        ui->tabWidget->setCurrentWidget(ui->updateTab);
+        ui->tabWidget->setTabText(updateTabIndex, tr("Update Code *"));
+    } else {
+        ui->updateRequiredButton->setEnabled(false);
+        ui->updateRecommendedLabel->hide();
+        ui->tabWidget->setTabText(updateTabIndex, tr("Update Code"));
+    }
+}
+
+void KipForm::showUpdateStarted(const QString &waitText)
+{
+    ui->progressBar->setValue(0);
+    ui->progressBar->show();
+    ui->updatingLabel->setText(waitText);
+    enableUpdateButtons(false);
+    // Watched from the start: a card that never enters its boot loader, or never
+    // answers the erase, reports no progress at all, and its port stops polling for
+    // the update. Without the watchdog the page and the slot would wait for ever.
+    progressSeen = false;
+    restingTicks = 0;
+    updateTimer->start();
+}
+
+void KipForm::on_codeUpdateButton_clicked()
+{
+    upgrader->upgradeCode();
+    optocoreUpdateShown = false;
+    showUpdateStarted(tr("please wait - updating code"));
+}
+
+void KipForm::on_fpgaUpdateButton_clicked()
+{
+    upgrader->upgradeFPGA();
+    optocoreUpdateShown = false;
+    showUpdateStarted(tr("please wait - updating FPGA"));
+}
+
+void KipForm::on_updateRequiredButton_clicked()
+{
+    upgrader->upgradeAsRequired();
+    optocoreUpdateShown = false;
+    showUpdateStarted(tr("please wait - updating as required"));
+}
+
+void KipForm::optocoreUpdating(bool updating)
+{
+    if (!updating) {
+        updateFinished(true);
+        return;
+    }
+    optocoreUpdateShown = true;
+    showUpdateStarted(tr("please wait - updating Optocore"));
+}
+
+void KipForm::updateProgress(int percent)
+{
+    ui->progressBar->setValue(percent);
+    progressSeen = true;
+    restingTicks = 0;
+    updateTimer->start();
+}
+
+void KipForm::updateFinished(bool)
+{
+    // The flows report their own result in the status bar.
+    ui->progressBar->hide();
+    ui->updatingLabel->clear();
+    optocoreUpdateShown = false;
+    enableUpdateButtons(true);
+    updateTimer->stop();
+}
+
+void KipForm::updateTimeout()
+{
+    const int percent = ui->progressBar->value();
+    const bool shown = isShowingUpdate();
+    if (percent == 50 || percent == 100 || (shown && !progressSeen)) {
+        // Progress from an update this page did not start (a card found in its boot
+        // loader when the port opened) has no end this page hears of: it is only
+        // failed when it stalls away from the resting points.
+        if (!shown)
+            return;
+        if (++restingTicks * UpdateWatchdogMs < UpdateRestLimitMs)
+            return;
+        qWarning().noquote() << QStringLiteral("KIP %1 update: no progress for %2 s at %3 %, given up")
+                                    .arg(slotIndex() + 1)
+                                    .arg(restingTicks * UpdateWatchdogMs / 1000)
+                                    .arg(progressSeen ? percent : 0);
+    }
+    failUpdate();
+}
+
+void KipForm::failUpdate()
+{
+    const bool pageRanUpdate = isShowingUpdate() && !optocoreUpdateShown;
+    port->finishCodeUpdate(false);
+    port->finishFpgaUpdate(false);
+    updateFinished(false);
+    emit port->statusMessage(tr("update failed"));
+    if (optocoreUpdatePanel)
+        optocoreUpdatePanel->finishUpdate(false);
+    if (pageRanUpdate) {
+        // An upgrader between its two stages still waits for the card to come back and
+        // would then start the FPGA stage on its own, after the page has said the
+        // update failed. A fresh one has nothing pending.
+        upgrader->disconnect();
+        disconnect(port, nullptr, upgrader, nullptr);
+        upgrader->deleteLater();
+        createUpgrader();
+    }
 }
 
 } // namespace EMS
