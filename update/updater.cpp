@@ -33,6 +33,12 @@ void Updater::autoBaud()
 void Updater::start()
 {
     started = true;
+    // A boot loader that answers AutoBaud in the middle of a download (the adapter was
+    // pulled and plugged back, the card restarted) has lost its place: its image
+    // starts again with a fresh Download. Going on with the next block would leave a
+    // hole that nothing on the card notices, and the update would end as a success.
+    if (file.isOpen())
+        file.close();
     if (!QFile::exists(file.fileName())) {
         qWarning().noquote() << "Updater: Firmware file" << file.fileName()
                              << "not found in filesystem. Attempting to update from resource system";
