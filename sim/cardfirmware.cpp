@@ -617,9 +617,15 @@ void CardFirmware::handleFpga(const Common::SerialMessage &message)
             sendByte(TypeUpdateFpga, 0, LoaderAck);
         }
         break;
-    case 1:
-        send(TypeUpdateFpga, 1, fpgaDownload.take(data));
+    case 1: {
+        QByteArray reply = fpgaDownload.take(data);
+        if (fpgaAcksToMisnumber > 0 && quint8(reply.at(0)) == LoaderAck) {
+            --fpgaAcksToMisnumber;
+            reply = PacketSequence::answer(LoaderAck, (bigEndian16(reply, 1) - 1) & 0xFFFF);
+        }
+        send(TypeUpdateFpga, 1, reply);
         break;
+    }
     case 2: {
         if (data.size() < 2) {
             sendByte(TypeUpdateFpga, 2, LoaderPacketLengthError);

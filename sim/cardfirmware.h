@@ -226,6 +226,9 @@ public:
     // parameter with the result code instead of taking it. A result of 0 clears it.
     void refuseFpgaStep(int param, quint8 result);
     void refuseOptocoreUpdateStep(int param, quint8 result);
+    // Acknowledges the next count FPGA packets it takes with the number of the packet
+    // before (an older packet), as a card that has lost count would.
+    void misnumberFpgaAcks(int count) { fpgaAcksToMisnumber = qMax(0, count); }
 
     // The demo's living card: every second the temperature drifts by a degree, and now
     // and then a locked input loses its lock for a few seconds. Off by default.
@@ -305,6 +308,7 @@ private:
     int framesToReject = 0;
     QMap<int, quint8> fpgaRefusals;
     QMap<int, quint8> optocoreRefusals;
+    int fpgaAcksToMisnumber = 0;
 
     QTimer *livingClock = nullptr;
     QRandomGenerator random{0x5AB1E};
