@@ -8,6 +8,7 @@
 #   scripts/fuzz.sh --runs 100000         every target for a number of inputs each
 #   scripts/fuzz.sh --work-dir DIR        keep the grown corpora in DIR/<name> across runs
 #   scripts/fuzz.sh --make-corpus         write fuzz/corpus again from the seed generator
+#   scripts/fuzz.sh --no-build            run the targets as they are in the build directory
 #   scripts/fuzz.sh --list                name the targets
 #
 # Environment: BUILD_DIR (default build-fuzz), CXX (default clang++).
@@ -18,6 +19,7 @@ seconds=7
 runs=
 work_dir=
 make_corpus=0
+no_build=0
 list=0
 targets=()
 while [ $# -gt 0 ]; do
@@ -26,8 +28,9 @@ while [ $# -gt 0 ]; do
         --runs) runs=$2; shift 2 ;;
         --work-dir) work_dir=$2; shift 2 ;;
         --make-corpus) make_corpus=1; shift ;;
+        --no-build) no_build=1; shift ;;
         --list) list=1; shift ;;
-        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
         -*) echo "unknown option $1" >&2; exit 2 ;;
         *) targets+=("$1"); shift ;;
     esac
@@ -47,22 +50,24 @@ fi
 build=${BUILD_DIR:-build-fuzz}
 # Debug keeps Qt's own range checks (Q_ASSERT in QByteArray::at and the like) active in
 # the controller's code, so an index past the end aborts even inside the allocation.
-cmake -S . -B "$build" -G Ninja \
-    -DCMAKE_CXX_COMPILER="${CXX:-clang++}" \
-    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-    -DSABLEFOLD_FUZZ=ON -DSABLEFOLD_BENCHMARKS=OFF >/dev/null
-build_targets=()
-for target in "${targets[@]}"; do build_targets+=("fuzz_$target"); done
-[ "$make_corpus" = 0 ] || build_targets+=(make_fuzz_corpus)
-cmake --build "$build" --target "${build_targets[@]}"
+if [ "$no_build" = 0 ]; then
+    cmake -S . -B "$build" -G Ninja \
+        -DCMAKE_CXX_COMPILER="${CXX:-clang++}" \
+        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+        -DSABLEFOLD_FUZZ=ON -DSABLEFOLD_BENCHMARKS=OFF >/dev/null
+    build_targets=()
+    for target in "${targets[@]}"; do build_targets+=("fuzz_$target"); done
+    [ "$make_corpus" = 0 ] || build_targets+=(make_fuzz_corpus)
+    cmake --build "$build" --target "${build_targets[@]}"
+fi
 
 if [ "$make_corpus" = 1 ]; then
     rm -rf fuzz/corpus
     "$build/fuzz/make_fuzz_corpus" fuzz/corpus
 fi
 
-# Leaks are checked after every input. The offscreen platform plugin of the widget
-# targets keeps its screen until exit; that one is suppressed, nothing else.
+# Leaks are checked after every input. Only the platform libraries' own leaks are
+# suppressed (fuzz/lsan-suppressions.txt), none of the controller's.
 export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan-suppressions.txt:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
