@@ -19,24 +19,31 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs the controller's window with two simulated cards: KIP 1, the master slot, holds a BNC MADI "
-        "card with a rack on port A; KIP 2 holds the card chosen here."));
+        "card with a rack on port A unless another type is chosen; KIP 2 holds the card chosen here."));
     parser.addHelpOption();
     const QStringList typeNames = DemoRig::cardTypes().keys();
     QCommandLineOption slaveOption({QStringLiteral("s"), QStringLiteral("slave-card")},
                                    QStringLiteral("Card type in KIP 2: %1 (default madi-cat5).")
                                        .arg(typeNames.join(QStringLiteral(", "))),
                                    QStringLiteral("type"), QStringLiteral("madi-cat5"));
+    QCommandLineOption masterOption({QStringLiteral("m"), QStringLiteral("master-card")},
+                                    QStringLiteral("Card type in KIP 1 (default madi-bnc); an optocore, hydra or aes "
+                                                   "card there shows its sync controls."),
+                                    QStringLiteral("type"), QStringLiteral("madi-bnc"));
     QCommandLineOption stillOption(QStringLiteral("still"),
                                    QStringLiteral("Keep the cards still: no temperature drift, no lock drops."));
-    parser.addOptions({slaveOption, stillOption});
+    parser.addOptions({slaveOption, masterOption, stillOption});
     parser.process(application);
 
     QTextStream err(stderr);
     const QString slaveName = parser.value(slaveOption).toLower();
-    if (!DemoRig::cardTypes().contains(slaveName)) {
-        err << "sablefold-demo: unknown card type \"" << slaveName << "\"; one of: " << typeNames.join(", ")
-            << "\n";
-        return 2;
+    const QString masterName = parser.value(masterOption).toLower();
+    for (const QString &name : {slaveName, masterName}) {
+        if (!DemoRig::cardTypes().contains(name)) {
+            err << "sablefold-demo: unknown card type \"" << name << "\"; one of: " << typeNames.join(", ")
+                << "\n";
+            return 2;
+        }
     }
 
     // The demo keeps its window position apart from the controller's own settings.
@@ -44,7 +51,7 @@ int main(int argc, char *argv[])
                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                            + QStringLiteral("/sablefold-demo"));
 
-    DemoRig rig(DemoRig::cardTypes().value(slaveName));
+    DemoRig rig(DemoRig::cardTypes().value(slaveName), DemoRig::cardTypes().value(masterName));
     if (!rig.isReady()) {
         err << "sablefold-demo: could not open pseudo-terminals for the simulated cards: "
             << rig.card(0).terminal().errorString() << rig.card(1).terminal().errorString() << "\n";
@@ -53,7 +60,7 @@ int main(int argc, char *argv[])
     rig.setLiving(!parser.isSet(stillOption));
 
     QTextStream out(stdout);
-    out << "KIP 1: simulated madi-bnc card on " << rig.card(0).portName() << "\n"
+    out << "KIP 1: simulated " << masterName << " card on " << rig.card(0).portName() << "\n"
         << "KIP 2: simulated " << slaveName << " card on " << rig.card(1).portName() << "\n";
     out.flush();
 

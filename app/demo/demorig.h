@@ -16,14 +16,14 @@
 class DemoRig
 {
 public:
-    // Slot 0 always holds a BNC MADI card, the box's master: port A receives 57
-    // channels from a rack with cards in its slots and both supplies monitored, port B
-    // is idle. Slot 1 holds a card of the given type.
-    explicit DemoRig(int slaveCardType = EMS::KipPort::MadiCat5)
+    // Slot 0 holds the box's master, a BNC MADI card unless told otherwise: port A
+    // receives 57 channels from a rack with cards in its slots and both supplies
+    // monitored, port B is idle. Slot 1 holds a card of the given type.
+    explicit DemoRig(int slaveCardType = EMS::KipPort::MadiCat5, int masterCardType = EMS::KipPort::MadiBnc)
     {
         cards[0] = new CardSimulator(&owner);
         cards[1] = new CardSimulator(&owner);
-        cards[0]->firmware().resetState(EMS::KipPort::MadiBnc);
+        cards[0]->firmware().resetState(masterCardType);
         cards[1]->firmware().resetState(slaveCardType);
         // The card's own view of its slot; the forms check it against theirs.
         cards[0]->firmware().state().master = true;
@@ -62,7 +62,7 @@ public:
         };
     }
 
-    // The names the demo's command line takes for slot 1's card.
+    // The names the demo's command line takes for the cards.
     static const QMap<QString, int> &cardTypes()
     {
         static const QMap<QString, int> types{
