@@ -67,10 +67,10 @@ int countOf(const QSignalSpy &spy, const QString &text)
     return n;
 }
 
-void fire(QTimer *timer)
+// Fires a running timer now instead of waiting for it.
+bool fire(QTimer *timer)
 {
-    QVERIFY(timer->isActive());
-    QMetaObject::invokeMethod(timer, "timeout");
+    return timer->isActive() && QMetaObject::invokeMethod(timer, "timeout");
 }
 
 } // namespace
@@ -102,6 +102,7 @@ private slots:
     void watchdog_data();
     void watchdog();
     void givingUpBetweenStagesLeavesNothingPending();
+    void eraseNeverAnswered();
     void optocoreUpdatePanelFollowsTheCard();
 };
 
@@ -281,7 +282,7 @@ void KipFormUpdateTest::watchdog()
 
     QSignalSpy status(&slot.port, &KipPort::statusMessage);
     for (int tick = 1; tick < ticksToFailure; ++tick) {
-        fire(timer);
+        QVERIFY(fire(timer));
         QVERIFY2(slot.form.isShowingUpdate(), qPrintable(QStringLiteral("given up at tick %1").arg(tick)));
     }
     QCOMPARE(countOf(status, "update failed"), 0);
@@ -290,7 +291,7 @@ void KipFormUpdateTest::watchdog()
         emit slot.form.cardUpgrader()->updateProgress(progress.isEmpty() ? 0 : progress.last());
         if (!progress.isEmpty()) {
             for (int tick = 1; tick < ticksToFailure; ++tick)
-                fire(timer);
+                QVERIFY(fire(timer));
             QVERIFY(slot.form.isShowingUpdate());
         } else {
             // The first progress ends the grace: 0 is no resting point.
@@ -300,7 +301,7 @@ void KipFormUpdateTest::watchdog()
 
     if (ticksToFailure > 1)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^KIP 1 update: no progress for 60 s at (50|100) %, given up$"));
-    fire(timer);
+    QVERIFY(fire(timer));
     QVERIFY(!slot.form.isShowingUpdate());
     QCOMPARE(countOf(status, "update failed"), 1);
     QVERIFY(slot.text("updatingLabel").isEmpty());
@@ -323,7 +324,7 @@ void KipFormUpdateTest::givingUpBetweenStagesLeavesNothingPending()
     QVERIFY(first->stageDelayTimer()->isActive());
     QTest::ignoreMessage(QtWarningMsg, "KIP 1 update: no progress for 60 s at 50 %, given up");
     for (int tick = 0; tick < KipForm::UpdateRestLimitMs / KipForm::UpdateWatchdogMs; ++tick)
-        fire(slot.form.updateWatchdog());
+        QVERIFY(fire(slot.form.updateWatchdog()));
     QVERIFY(!slot.form.isShowingUpdate());
 
     // Nothing of that run may start the FPGA stage when the card comes back.
@@ -335,6 +336,36 @@ void KipFormUpdateTest::givingUpBetweenStagesLeavesNothingPending()
     QVERIFY(!now->fpgaDelayTimer()->isActive());
     QCOMPARE(now->codeVersion(), 13); // and it knows the files for the next run
     QVERIFY(slot.buttonsEnabled(true, true, true));
+}
+
+void KipFormUpdateTest::eraseNeverAnswered()
+{
+    Slot slot;
+    slot.card(KipPort::MadiBnc, 12, "2014/05/12");
+    slot.port.keepAliveTimer()->start(1000);
+    slot.port.watchdogTimer()->start(3000);
+
+    // The erase request goes out; the card never answers it, so no progress ever comes
+    // and the port polls nothing while it waits.
+    slot.button("fpgaUpdateButton")->click();
+    QVERIFY(slot.port.fpgaDownloader());
+    QVERIFY(!slot.port.keepAliveTimer()->isActive());
+    QVERIFY(!slot.port.watchdogTimer()->isActive());
+
+    QSignalSpy finished(slot.form.cardUpgrader(), &KipUpgrader::updateFinished);
+    QTest::ignoreMessage(QtWarningMsg, "KIP 1 update: no progress for 60 s at 0 %, given up");
+    for (int tick = 0; tick < KipForm::UpdateRestLimitMs / KipForm::UpdateWatchdogMs; ++tick)
+        QVERIFY(fire(slot.form.updateWatchdog()));
+
+    // Given up: the download is dropped and the port listens at its normal rhythm.
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(!slot.port.fpgaDownloader());
+    QVERIFY(slot.port.keepAliveTimer()->isActive());
+    QCOMPARE(slot.port.keepAliveTimer()->interval(), 1000);
+    QVERIFY(slot.port.watchdogTimer()->isActive());
+    QCOMPARE(slot.port.watchdogTimer()->interval(), 3000);
+    QVERIFY(!slot.form.isShowingUpdate());
 }
 
 void KipFormUpdateTest::optocoreUpdatePanelFollowsTheCard()
@@ -361,7 +392,7 @@ void KipFormUpdateTest::optocoreUpdatePanelFollowsTheCard()
     QSignalSpy status(&slot.port, &KipPort::statusMessage);
     emit panel->updating(true);
     emit panel->updateProgress(20);
-    fire(slot.form.updateWatchdog());
+    QVERIFY(fire(slot.form.updateWatchdog()));
     QVERIFY(panelUpdating.contains(QVariantList{false}));
     QCOMPARE(countOf(status, "update failed"), 1);
     QVERIFY(!slot.form.isShowingUpdate());
