@@ -59,10 +59,8 @@ install(FILES ${sablefold_packaging}/sablefold-controller-48.png
 
 # The user documentation is the README; its screenshot keeps its relative place.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sablefold-controller)
-if(EXISTS ${CMAKE_SOURCE_DIR}/docs/demo-window.png)
-    install(FILES ${CMAKE_SOURCE_DIR}/docs/demo-window.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sablefold-controller/docs)
-endif()
+file(GLOB sablefold_doc_images CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.png)
+install(FILES ${sablefold_doc_images} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sablefold-controller/docs)
 
 # --- Debian package ---------------------------------------------------------------
 set(CPACK_GENERATOR DEB)

@@ -183,6 +183,33 @@ else
     fail "installed controller exited with $status: $(head -5 "$work/controller.log")"
 fi
 
+# Started through its link in usr/bin, a program must look for firmware files in the
+# program folder, not in usr/bin. The demo's simulated MADI card in KIP 1 makes it look
+# for quorix_kip_madi.bin as soon as the card has answered; strace shows where.
+if command -v strace >/dev/null; then
+    # strace blocks fatal signals while it runs a program (-o FILE PROG), so the demo is
+    # stopped through timeout, which passes a TERM on and ends it after 20 s anyway.
+    strace -f -e trace=%file -o "$work/strace.log" \
+        timeout 20 "$root/usr/bin/sablefold-demo" --still >/dev/null 2>&1 &
+    tracer=$!
+    for _ in $(seq 1 150); do
+        grep -q 'quorix_kip_madi\.bin' "$work/strace.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    for child in $(pgrep -P "$tracer" || true); do
+        kill "$child" 2>/dev/null || true
+    done
+    wait "$tracer" 2>/dev/null || true
+    looked=$(grep -o '"[^"]*quorix_kip_madi\.bin"' "$work/strace.log" | sort -u | tr '\n' ' ')
+    if [ "$looked" = "\"$root/$program_dir/quorix_kip_madi.bin\" " ]; then
+        echo "ok: started through usr/bin, the demo looks for firmware in $program_dir"
+    else
+        fail "the demo started through usr/bin looked for quorix_kip_madi.bin at: ${looked:-nowhere within 15 s}"
+    fi
+else
+    echo "skip: strace not installed; where the installed programs look for firmware is not checked"
+fi
+
 # --- user firmware files survive upgrade and removal --------------------------------
 firmware=$root/$program_dir/quorix_kip_madi.bin
 printf 'user firmware\n' >"$firmware"
