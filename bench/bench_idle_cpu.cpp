@@ -229,6 +229,12 @@ int main(int argc, char *argv[])
     int messagesReceived = 0;
     for (EMS::KipPort *port : window.findChildren<EMS::KipPort *>())
         QObject::connect(port, &EMS::KipPort::messagesReceived, &counter, [&messagesReceived] { ++messagesReceived; });
+    QStringList statusTexts;
+    for (EMS::KipPort *port : window.findChildren<EMS::KipPort *>())
+        QObject::connect(port, &EMS::KipPort::statusMessage, &counter,
+                         [&statusTexts, port](const QString &text) {
+                             statusTexts << QStringLiteral("KIP %1 %2").arg(port->slotIndex() + 1).arg(text);
+                         });
     const double childStart = noCards ? 0 : cpuSecondsOf(cards.processId());
     const double start = cpuSecondsOfThisProcess();
     QElapsedTimer wall;
@@ -274,6 +280,9 @@ int main(int argc, char *argv[])
         --it;
         out << QStringLiteral("  %1  %2\n").arg(it.key(), 6).arg(it.value());
     }
+    out << QStringLiteral("status messages      %1\n").arg(statusTexts.size());
+    for (const QString &text : qAsConst(statusTexts).mid(0, 10))
+        out << "  " << text << "\n";
     if (!stillConnected)
         out << "WARNING: a slot lost its card during the measurement\n";
     out.flush();
