@@ -51,17 +51,24 @@ foreach(ts_file ${sablefold_ts_files})
     if(ts_name STREQUAL "sablefold_en")
         list(APPEND lupdate_options -no-obsolete)
     endif()
+    # lupdate works on a copy in the build tree, and the catalogue in the source tree is
+    # replaced only when the copy differs: several build trees share one source tree,
+    # and none of them must read a catalogue that another is half-way through writing.
+    set(ts_work ${sablefold_translations_dir}/${ts_name}.ts)
     add_custom_command(
         OUTPUT ${stamp}
-        COMMAND Qt5::lupdate ${lupdate_options} @${sablefold_translations_dir}/lupdate-sources.txt -ts ${ts_file}
+        BYPRODUCTS ${ts_work}
+        COMMAND ${CMAKE_COMMAND} -E copy ${ts_file} ${ts_work}
+        COMMAND Qt5::lupdate ${lupdate_options} @${sablefold_translations_dir}/lupdate-sources.txt -ts ${ts_work}
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${ts_work} ${ts_file}
         COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
-        DEPENDS ${sablefold_translated_sources} ${sablefold_translations_dir}/lupdate-sources.txt
+        DEPENDS ${sablefold_translated_sources} ${sablefold_translations_dir}/lupdate-sources.txt ${ts_file}
         COMMENT "Updating translations/${ts_name}.ts from the sources"
         VERBATIM)
     add_custom_command(
         OUTPUT ${qm_file}
-        COMMAND Qt5::lrelease -silent ${ts_file} -qm ${qm_file}
-        DEPENDS ${stamp} ${ts_file}
+        COMMAND Qt5::lrelease -silent ${ts_work} -qm ${qm_file}
+        DEPENDS ${stamp}
         COMMENT "Compiling ${ts_name}.qm"
         VERBATIM)
     list(APPEND sablefold_qm_files ${qm_file})
