@@ -108,6 +108,10 @@ void PseudoTerminal::close()
         slaveFd = -1;
     }
     pending.clear();
+    // The device number goes back to the system and may soon be another program's
+    // pseudo-terminal: a port opened through the link must fail, not land there.
+    if (!link.isEmpty())
+        QFile::remove(link);
     emit openChanged(false);
 }
 

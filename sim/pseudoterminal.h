@@ -22,7 +22,7 @@ class QSocketNotifier;
 // reopen() creates a new pseudo-terminal; its slave path may differ from the old
 // one, so give setLinkPath() a path when the controller must find the card again
 // under the same port name: a symbolic link there always points at the current
-// slave.
+// slave, and is gone while the far end is closed.
 class PseudoTerminal : public QObject
 {
     Q_OBJECT
