@@ -2,6 +2,7 @@
 
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
+#include "sim/pseudoterminal.h"
 #include "ui/kipform.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,14 @@
 #include <QFile>
 #include <QLabel>
 #include <QTimer>
+#include <QtGlobal>
 
 #include <unistd.h>
+
+// Qt's hooks for tools that track objects (the layout of Qt 5's private qhooks_p.h):
+// slot 1 holds the number of slots, 2 the Qt version, 3 and 4 the functions called
+// as any QObject is constructed and destroyed.
+extern "C" Q_DECL_IMPORT quintptr qtHookData[];
 
 namespace FaultTest {
 
@@ -37,6 +44,46 @@ int objectCount(const QObject *root)
     return 1 + int(root->findChildren<QObject *>().size());
 }
 
+namespace {
+
+constexpr int HookDataSize = 1;
+constexpr int HookQtVersion = 2;
+constexpr int HookAddQObject = 3;
+constexpr int HookRemoveQObject = 4;
+
+QAtomicInt aliveObjects;
+bool counting = false;
+
+void objectAdded(QObject *)
+{
+    aliveObjects.ref();
+}
+
+void objectRemoved(QObject *)
+{
+    aliveObjects.deref();
+}
+
+} // namespace
+
+bool startCountingObjects()
+{
+    if (counting)
+        return true;
+    if (qtHookData[HookDataSize] <= quintptr(HookRemoveQObject) || (qtHookData[HookQtVersion] >> 16) != 5
+        || qtHookData[HookAddQObject] || qtHookData[HookRemoveQObject])
+        return false;
+    qtHookData[HookAddQObject] = reinterpret_cast<quintptr>(&objectAdded);
+    qtHookData[HookRemoveQObject] = reinterpret_cast<quintptr>(&objectRemoved);
+    counting = true;
+    return true;
+}
+
+int objectsAlive()
+{
+    return counting ? aliveObjects.loadRelaxed() : -1;
+}
+
 bool eventLoopResponsive(int timeoutMs)
 {
     bool fired = false;
@@ -48,22 +95,25 @@ bool eventLoopResponsive(int timeoutMs)
     return fired;
 }
 
-SimulatedBox::SimulatedBox(const QVector<int> &cardTypes)
+SimulatedCards::SimulatedCards(const QVector<int> &cardTypes)
 {
-    static int boxes = 0;
-    ++boxes;
+    static int sets = 0;
+    ++sets;
     for (int slot = 0; slot < cardTypes.size(); ++slot) {
-        auto *card = new CardSimulator(&simulators);
+        auto *card = new CardSimulator(&owner);
         card->firmware().resetState(cardTypes.at(slot));
         card->firmware().state().master = slot == 0;
-        // A name of its own per process and box: QSerialPort locks ports by name.
-        card->setLinkPath(linkDir.filePath(QStringLiteral("kip-%1-%2-%3").arg(::getpid()).arg(boxes).arg(slot)));
+        // A name of its own per process and card: QSerialPort locks ports by name.
+        card->setLinkPath(linkDir.filePath(QStringLiteral("kip-%1-%2-%3").arg(::getpid()).arg(sets).arg(slot)));
         cards.append(card);
     }
+}
 
-    const EMS::SerialPortLister lister = [this] {
+EMS::SerialPortLister SimulatedCards::lister() const
+{
+    return [this] {
         QList<EMS::SerialPortEntry> entries;
-        for (CardSimulator *card : qAsConst(cards)) {
+        for (CardSimulator *card : cards) {
             EMS::SerialPortEntry entry;
             entry.portName = card->portName();
             entry.description = QStringLiteral("USB Serial Port (simulated card)");
@@ -72,10 +122,27 @@ SimulatedBox::SimulatedBox(const QVector<int> &cardTypes)
         }
         return entries;
     };
+}
+
+void SimulatedCards::pullAdapter(int slot)
+{
+    CardSimulator *card = cards.at(slot);
+    card->dropLink();
+    QFile::remove(card->terminal().linkPath());
+}
+
+bool SimulatedCards::plugAdapterBack(int slot)
+{
+    // Opening the new pseudo-terminal puts the name back.
+    return cards.at(slot)->restoreLink();
+}
+
+SimulatedBox::SimulatedBox(const QVector<int> &cardTypes) : cards(cardTypes)
+{
     for (int slot = 0; slot < cardTypes.size(); ++slot) {
         auto *port = new EMS::KipPort(&controller, slot);
         ports.append(port);
-        forms.append(new EMS::KipForm(port, &controller, lister));
+        forms.append(new EMS::KipForm(port, &controller, cards.lister()));
     }
 }
 
@@ -99,6 +166,17 @@ bool SimulatedBox::isShowing(int slot, int cardType) const
     return slotPort.linkState() == EMS::KipPort::LinkConnected && slotPort.cardType() == cardType
         && form(slot).shownCardType() == cardType
         && label(slot, "cardTypeLabel") == EMS::KipForm::cardDisplayName(EMS::KipPort::KipCardType(cardType));
+}
+
+QString SimulatedBox::describe(int slot) const
+{
+    const EMS::KipPort &slotPort = port(slot);
+    return QStringLiteral("port %1, link state %2, card type %3; form shows type %4, labels \"%5\" \"%6\"")
+        .arg(slotPort.isConnectionOpen() ? QStringLiteral("open") : QStringLiteral("closed"))
+        .arg(slotPort.linkState())
+        .arg(slotPort.cardType())
+        .arg(form(slot).shownCardType())
+        .arg(label(slot, "cardTypeLabel"), label(slot, "firmwareVersionLabel"));
 }
 
 bool SimulatedBox::showsNoCard(int slot) const

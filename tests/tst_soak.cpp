@@ -1,0 +1,227 @@
+// Both slots of the box on living simulated cards, through the program's own main
+// window, for a stretch of real time with the controller's own timers. The cards live
+// faster than real: temperatures drift and receive locks drop and return many times a
+// second, and the user changes the master's sync source every 1.5 s. Memory, open
+// descriptors and objects are sampled; after the warm-up none of them may grow.
+//
+// SABLEFOLD_SOAK_SECONDS sets the length in seconds (90 by default).
+#include "support/faultrig.h"
+#include "support/uitestsupport.h"
+
+#include "app/mainwindow.h"
+#include "link/kipport.h"
+#include "sim/cardfirmware.h"
+#include "sim/cardsimulator.h"
+#include "ui/kipform.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPixmapCache>
+#include <QSignalSpy>
+#include <QtTest>
+
+using EMS::KipForm;
+using EMS::KipPort;
+using FaultTest::SimulatedCards;
+
+namespace {
+
+constexpr int DefaultSoakSeconds = 90;
+constexpr int WarmUpMs = 15000;
+constexpr int SampleEveryMs = 5000;
+// One living tick every 25 ms: forty seconds of a card's life each second.
+constexpr int LifeTickMs = 25;
+constexpr int SyncChangeEveryMs = 1500;
+
+// Qt keeps the pixmaps its style draws in a cache of up to 10 MB, filled as the panels
+// repaint and bounded by design; a soak of a minute or two would see it still filling.
+// Held small here, what remains is the program's own.
+constexpr int StyleCacheKb = 256;
+
+// Growth allowed from the first sample after the warm-up to the last. Descriptors and
+// the controller's objects must not change at all; memory may move with the heap's
+// own bookkeeping. Objects alive in the whole process may differ by the few that
+// come and go within a poll (single-shot timers, deferred deletions).
+constexpr qint64 ResidentToleranceKb = 2048;
+constexpr int TransientObjects = 16;
+
+struct Sample
+{
+    qint64 atMs = 0;
+    FaultTest::ProcessFigures process;
+    int windowObjects = 0;
+    int farEndObjects = 0;
+    int aliveObjects = 0;
+    int received[2] = {0, 0};
+};
+
+QString describe(const Sample &sample)
+{
+    return QStringLiteral("t=%1s rss=%2kB fds=%3 window objects=%4 card objects=%5 live objects=%6 "
+                          "messages received %7/%8")
+        .arg(sample.atMs / 1000.0, 0, 'f', 1)
+        .arg(sample.process.residentKb)
+        .arg(sample.process.fileDescriptors)
+        .arg(sample.windowObjects)
+        .arg(sample.farEndObjects)
+        .arg(sample.aliveObjects)
+        .arg(sample.received[0])
+        .arg(sample.received[1]);
+}
+
+int soakSeconds()
+{
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("SABLEFOLD_SOAK_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : DefaultSoakSeconds;
+}
+
+QString labelText(KipForm *form, const char *name)
+{
+    const QLabel *label = form->findChild<QLabel *>(QLatin1String(name));
+    return label ? label->text() : QString();
+}
+
+bool showsCard(KipForm *form, int cardType)
+{
+    KipPort *port = form->cardPort();
+    return port->linkState() == KipPort::LinkConnected && port->cardType() == cardType
+        && labelText(form, "cardTypeLabel") == KipForm::cardDisplayName(KipPort::KipCardType(cardType));
+}
+
+} // namespace
+
+class SoakTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        qRegisterMetaType<QSerialPort::SerialPortError>();
+    }
+    void bothSlotsOnLivingCards();
+
+private:
+    UiTest::SettingsSandbox sandbox;
+};
+
+void SoakTest::bothSlotsOnLivingCards()
+{
+    QPixmapCache::setCacheLimit(StyleCacheKb);
+    const bool countingObjects = FaultTest::startCountingObjects();
+    const int cardTypes[2] = {KipPort::MadiBnc, KipPort::Optocore};
+    SimulatedCards cards({cardTypes[0], cardTypes[1]});
+    MainWindow window(nullptr, cards.lister());
+    window.show();
+    KipForm *forms[2] = {window.slotForm(0), window.slotForm(1)};
+    KipPort *ports[2] = {forms[0]->cardPort(), forms[1]->cardPort()};
+    QTRY_VERIFY_WITH_TIMEOUT(showsCard(forms[0], cardTypes[0]) && showsCard(forms[1], cardTypes[1]), 15000);
+
+    for (int slot = 0; slot < 2; ++slot) {
+        CardFirmware &firmware = cards.card(slot).firmware();
+        firmware.setLivingSeed(quint32(slot + 1));
+        firmware.livingTimer()->setInterval(LifeTickMs);
+        firmware.setLiving(true);
+    }
+    QSignalSpy lost0(ports[0], &KipPort::kipCardTypeChanged);
+    QSignalSpy lost1(ports[1], &KipPort::kipCardTypeChanged);
+
+    // The user switches the master between word clock and automatic.
+    int syncChanges = 0;
+    QTimer syncChanger;
+    connect(&syncChanger, &QTimer::timeout, this, [&] { ports[0]->sendSyncSource(++syncChanges % 2 ? -2 : -1); });
+    syncChanger.start(SyncChangeEveryMs);
+
+    const int durationMs = soakSeconds() * 1000;
+    QVector<Sample> samples;
+    QStringList shownWrongly;
+    QElapsedTimer clock;
+    const auto takeSample = [&] {
+        Sample sample;
+        sample.atMs = clock.elapsed();
+        sample.process = FaultTest::processFigures();
+        sample.windowObjects = FaultTest::objectCount(&window);
+        sample.farEndObjects = FaultTest::objectCount(&cards.farEnd());
+        sample.aliveObjects = FaultTest::objectsAlive();
+        for (int slot = 0; slot < 2; ++slot) {
+            sample.received[slot] = ports[slot]->messagesReceivedCount();
+            // The form shows the temperature of the port's last card report.
+            const QString expected = QStringLiteral("%1°C").arg(ports[slot]->hardwareStatus().temperature);
+            if (labelText(forms[slot], "temperatureLabel") != expected)
+                shownWrongly << QStringLiteral("slot %1 at %2 ms").arg(slot).arg(sample.atMs);
+        }
+        samples.append(sample);
+        qInfo().noquote() << describe(sample);
+    };
+
+    QEventLoop loop;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+        takeSample();
+        if (clock.elapsed() >= durationMs)
+            loop.quit();
+    });
+    clock.start();
+    takeSample();
+    sampler.start(SampleEveryMs);
+    loop.exec();
+    syncChanger.stop();
+
+    QVERIFY2(samples.size() >= 3, "the soak must run past its warm-up: raise SABLEFOLD_SOAK_SECONDS");
+    // The first sample taken after the warm-up is the baseline.
+    int first = 0;
+    while (first < samples.size() - 1 && samples.at(first).atMs < WarmUpMs)
+        ++first;
+    const Sample &baseline = samples.at(first);
+    const Sample &last = samples.last();
+    qInfo().noquote() << "start:" << describe(samples.first());
+    qInfo().noquote() << "after warm-up:" << describe(baseline);
+    qInfo().noquote() << "end:" << describe(last);
+
+    // Both cards stayed, their reports kept coming, and the forms showed them.
+    QCOMPARE(lost0.count() + lost1.count(), 0);
+    QVERIFY2(shownWrongly.isEmpty(), qPrintable(shownWrongly.join(", ")));
+    for (int slot = 0; slot < 2; ++slot) {
+        QVERIFY(showsCard(forms[slot], cardTypes[slot]));
+        QVERIFY2(last.received[slot] - baseline.received[slot] > (last.atMs - baseline.atMs) / 1000,
+                 "fewer reports than one a second");
+    }
+    // The last setting reached the card, and the card's report of it reached the port.
+    const bool wordClock = syncChanges % 2 == 1;
+    const CardState &master = cards.card(0).firmware().state();
+    QTRY_COMPARE_WITH_TIMEOUT(master.syncAuto, !wordClock, 3000);
+    if (wordClock)
+        QCOMPARE(int(master.syncSource), 254);
+    QTRY_COMPARE_WITH_TIMEOUT(ports[0]->syncAuto(), !wordClock, 3000);
+
+    for (const Sample &sample : samples.mid(first)) {
+        QCOMPARE(sample.process.fileDescriptors, baseline.process.fileDescriptors);
+        QCOMPARE(sample.windowObjects, baseline.windowObjects);
+        QCOMPARE(sample.farEndObjects, baseline.farEndObjects);
+        if (countingObjects)
+            QVERIFY2(qAbs(sample.aliveObjects - baseline.aliveObjects) <= TransientObjects, qPrintable(describe(sample)));
+    }
+    QVERIFY2(last.process.residentKb - baseline.process.residentKb <= ResidentToleranceKb,
+             qPrintable(QStringLiteral("resident memory grew by %1 kB")
+                            .arg(last.process.residentKb - baseline.process.residentKb)));
+    if (!countingObjects)
+        qWarning("objects alive in the process not counted: this Qt offers no object hooks");
+}
+
+int main(int argc, char **argv)
+{
+    // Qt Test ends a test function after five minutes unless told otherwise; a long
+    // soak needs its own length and some room for the start and the checks.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((soakSeconds() + 120) * 1000));
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    SoakTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_soak.moc"
