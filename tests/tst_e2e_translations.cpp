@@ -27,6 +27,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTranslator>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -51,6 +52,21 @@ const QStringList DataWidgets = {
     QStringLiteral("firmwareVersionLabel"), QStringLiteral("firmwareAvailableLabel"),
 };
 
+// The source text between the marks; in a rich text, the marks go inside its body, where
+// they stay part of the text shown.
+QString marked(const QString &source)
+{
+    const int bodyStart = source.indexOf(QLatin1String("<body"));
+    const int bodyEnd = source.lastIndexOf(QLatin1String("</body>"));
+    const int contentStart = bodyStart < 0 ? -1 : source.indexOf(QLatin1Char('>'), bodyStart) + 1;
+    if (contentStart <= 0 || bodyEnd < contentStart)
+        return OpenMark + source + CloseMark;
+    QString text = source;
+    text.insert(bodyEnd, CloseMark);
+    text.insert(contentStart, OpenMark);
+    return text;
+}
+
 // Writes a copy of the catalogue in which every message is translated as its source
 // text between the marks.
 bool writeMarkedCatalogue(const QString &from, const QString &to, QString *error)
@@ -73,7 +89,7 @@ bool writeMarkedCatalogue(const QString &from, const QString &to, QString *error
             writer.writeCharacters(source);
             writer.writeEndElement();
         } else if (reader.isStartElement() && reader.name() == QLatin1String("translation")) {
-            writer.writeTextElement(QStringLiteral("translation"), OpenMark + source + CloseMark);
+            writer.writeTextElement(QStringLiteral("translation"), marked(source));
             reader.skipCurrentElement();
             ++messages;
         } else if (!reader.isWhitespace()) {
@@ -137,6 +153,8 @@ QStringList untranslatedTexts(QWidget *top)
         else if (auto *combo = qobject_cast<QComboBox *>(w))
             for (int i = 0; i < combo->count(); ++i)
                 check(w, combo->itemText(i));
+        else if (auto *document = qobject_cast<QTextEdit *>(w))
+            check(w, document->toPlainText());
         else if (auto *table = qobject_cast<QTableWidget *>(w))
             for (int row = 0; row < table->rowCount(); ++row)
                 for (int column = 0; column < table->columnCount(); ++column)
