@@ -228,8 +228,13 @@ void E2eTranslationsTest::window()
     // included.
     QTRY_COMPARE_WITH_TIMEOUT(int(window.slotForm(1)->shownCardType()), slaveCardType, ConnectTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(slaveStatus.count() > 0 && masterStatus.count() > 0, ConnectTimeoutMs);
-    QTRY_VERIFY(window.slotForm(0)->cardPanel()
-                && !window.slotForm(0)->cardPanel()->findChild<QTableWidget *>("madiAPsuTable")->item(1, 1)->text().isEmpty());
+    auto rackShown = [&window] {
+        const CardPanel *panel = window.slotForm(0)->cardPanel();
+        const QTableWidget *psu = panel ? panel->findChild<QTableWidget *>(QStringLiteral("madiAPsuTable")) : nullptr;
+        const QTableWidgetItem *item = psu ? psu->item(1, 1) : nullptr;
+        return item && !item->text().isEmpty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(rackShown(), ConnectTimeoutMs);
 
     const QStringList untranslated = untranslatedTexts(&window);
     QVERIFY2(untranslated.isEmpty(), qPrintable(untranslated.join(QLatin1Char('\n'))));
