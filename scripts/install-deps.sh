@@ -8,7 +8,7 @@ packages=(
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
     libbenchmark-dev fonts-liberation2
     clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils
+    dpkg-dev desktop-file-utils strace
 )
 
 missing=()
