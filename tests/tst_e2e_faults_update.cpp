@@ -366,8 +366,6 @@ void E2eFaultsUpdateTest::farEndVanishesDuringUpdate()
     // The page went back to idle: the user must read why.
     const bool failureShown = texts(messages).contains(QStringLiteral("update failed"))
         || !texts(messages).filter(QStringLiteral("Update aborted")).isEmpty();
-    if (kind == FpgaUpdate)
-        QEXPECT_FAIL("FPGA", "the upgrader takes the probe's result on reconnection for the FPGA update's", Continue);
     QVERIFY2(failureShown, qPrintable(log));
     QCOMPARE(box.label(0, "firmwareVersionLabel"), runningVersion);
     QCOMPARE(box.label(0, "fpgaVersionLabel"), runningFpga);

@@ -377,6 +377,10 @@ void TestKipUpgrader::twoStageRun()
         emit slot.port.updateProgress(percent);
     QCOMPARE(ints(slot.progress), (QList<int>{0, 18, 50, 50, 75, 100}));
     QCOMPARE(slot.finished.count(), 0);
+    // A result while the port still holds its downloader is not the download's.
+    emit slot.port.updateFinished(false);
+    QCOMPARE(slot.finished.count(), 0);
+    slot.port.finishFpgaUpdate(true); // the card took the image: the downloader goes
     emit slot.port.updateFinished(true);
     QCOMPARE(slot.finished.count(), 1);
     QCOMPARE(slot.finished.at(0).at(0).toBool(), true);
@@ -407,8 +411,10 @@ void TestKipUpgrader::failedStageEndsRun()
         QVERIFY(fire(slot.upgrader.fpgaDelayTimer(), 2000));
         QCOMPARE(slot.fpga.count(), 1);
         emit slot.port.updateProgress(100); // the whole image went out, then the card refused it
+        slot.port.finishFpgaUpdate(false); // the port lets go of its downloader and says so
+    } else {
+        emit slot.port.updateFinished(false);
     }
-    emit slot.port.updateFinished(false);
     QCOMPARE(slot.finished.count(), 1);
     QCOMPARE(slot.finished.at(0).at(0).toBool(), false);
     QVERIFY(!slot.upgrader.stageDelayTimer()->isActive());

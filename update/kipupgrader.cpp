@@ -185,6 +185,14 @@ void KipUpgrader::receiveFinished(bool success)
         qDebug().noquote() << "KIPUpgrader: Result" << success << "ignored, no update of ours running";
         return;
     }
+    if (running == FpgaStage && port->fpgaDownloader()) {
+        // The port lets go of its FPGA downloader before it reports the download's end,
+        // so a result while the downloader is still there belongs to something else:
+        // the probe of a link that was reopened under a running download. The download
+        // itself is ended by the update page's watchdog, visibly.
+        qDebug().noquote() << "KIPUpgrader: Result" << success << "ignored, the FPGA download still runs";
+        return;
+    }
 
     if (!success) {
         qDebug().noquote() << "KIPUpgrader: Upgrade failed";
