@@ -110,70 +110,52 @@ KipPort::~KipPort()
 // ---------------------------------------------------------------------------------
 // Card types
 
+namespace {
+
+struct CardTypeInfo
+{
+    KipPort::KipCardType type;
+    const char *name;
+    int inputs;
+    int outputs;
+};
+
+const CardTypeInfo cardTypes[] = {
+    {KipPort::MadiBnc, "madi", 64, 64},      {KipPort::Adc, "adc", 16, 0},
+    {KipPort::Dac, "dac", 0, 16},            {KipPort::Aes, "aes", 16, 16},
+    {KipPort::MadiCat5, "madi", 64, 64},     {KipPort::Waves, "waves", 64, 64},
+    {KipPort::Aviom, "aviom", 0, 16},        {KipPort::Dante, "dante", 64, 64},
+    {KipPort::Optocore, "optocore", 128, 128}, {KipPort::Hydra, "hydra", 128, 128},
+};
+
+// Any other code, NoCard included, has no name and no channels.
+const CardTypeInfo *cardTypeInfo(KipPort::KipCardType cardType)
+{
+    for (const CardTypeInfo &info : cardTypes) {
+        if (info.type == cardType)
+            return &info;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 QString KipPort::cardTypeName(KipCardType cardType)
 {
-    switch (cardType) {
-    case MadiBnc:
-    case MadiCat5:
-        return QStringLiteral("madi");
-    case Adc:
-        return QStringLiteral("adc");
-    case Dac:
-        return QStringLiteral("dac");
-    case Aes:
-        return QStringLiteral("aes");
-    case Waves:
-        return QStringLiteral("waves");
-    case Aviom:
-        return QStringLiteral("aviom");
-    case Dante:
-        return QStringLiteral("dante");
-    case Optocore:
-        return QStringLiteral("optocore");
-    case Hydra:
-        return QStringLiteral("hydra");
-    default:
-        return QString();
-    }
+    const CardTypeInfo *info = cardTypeInfo(cardType);
+    return info ? QString::fromLatin1(info->name) : QString();
 }
 
 int KipPort::inputChannelCount(KipCardType cardType)
 {
-    switch (cardType) {
-    case MadiBnc:
-    case MadiCat5:
-    case Waves:
-    case Dante:
-        return 64;
-    case Adc:
-    case Aes:
-        return 16;
-    case Optocore:
-    case Hydra:
-        return 128;
-    default:
-        return 0;
-    }
+    const CardTypeInfo *info = cardTypeInfo(cardType);
+    return info ? info->inputs : 0;
 }
 
 int KipPort::outputChannelCount(KipCardType cardType)
 {
-    switch (cardType) {
-    case MadiBnc:
-    case MadiCat5:
-    case Waves:
-    case Dante:
-        return 64;
-    case Dac:
-    case Aes:
-    case Aviom:
-        return 16;
-    case Optocore:
-    case Hydra:
-        return 128;
-    default:
-        return 0;
-    }
+    const CardTypeInfo *info = cardTypeInfo(cardType);
+    return info ? info->outputs : 0;
 }
 
 bool KipPort::isDualMadi(KipCardType cardType)
