@@ -229,10 +229,13 @@ void report(benchmark::State &state, const Phase &phase, int exchangesPerUpdate,
     state.counters["ratio_wall"] = (wireUs + wallUs) / wireUs;
 }
 
-void CodeUpdate256KiB(benchmark::State &state)
+// One update of `size` bytes, started by `start(port, file)`, run for each iteration.
+template <typename Start>
+void runUpdate(benchmark::State &state, const QString &fileName, qint64 size, int seed, int exchanges,
+               double fixedWaitsS, const char *failure, Start start)
 {
     QTemporaryDir dir;
-    const QString file = writeImage(dir, QStringLiteral("code.bin"), image(CodeFileSize, 1));
+    const QString file = writeImage(dir, fileName, image(size, seed));
     SimulatorThread sim(KipPort::MadiBnc);
     KipPort port(nullptr, 0);
     if (file.isEmpty() || !connectToCard(port, sim)) {
@@ -241,41 +244,32 @@ void CodeUpdate256KiB(benchmark::State &state)
     }
     Phase total;
     for (auto _ : state) {
-        const Phase phase = measure(port, sim, [&] { port.updateCode(file); });
+        const Phase phase = measure(port, sim, [&] { start(port, file); });
         if (!phase.successful || phase.exchanges == 0) {
-            state.SkipWithError("the code update did not succeed");
+            state.SkipWithError(failure);
             return;
         }
         state.SetIterationTime(phase.wallNs / 1e9);
         total.add(phase);
-        // The card restarts with the new code and is polled again before the next run.
+        // The card restarts and is polled again before the next run.
         waitFor([&] { return port.linkState() == KipPort::LinkConnected; }, 5000);
     }
-    report(state, total, int(CodeFileSize / CodeBlockSize), CodeFixedWaitsS);
+    report(state, total, exchanges, fixedWaitsS);
+}
+
+void CodeUpdate256KiB(benchmark::State &state)
+{
+    runUpdate(state, QStringLiteral("code.bin"), CodeFileSize, 1, int(CodeFileSize / CodeBlockSize),
+              CodeFixedWaitsS, "the code update did not succeed",
+              [](KipPort &port, const QString &file) { port.updateCode(file); });
 }
 BENCHMARK(CodeUpdate256KiB)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 void FpgaUpdate2MiB(benchmark::State &state)
 {
-    QTemporaryDir dir;
-    const QString file = writeImage(dir, QStringLiteral("fpga.bit"), image(FpgaImageSize, 2));
-    SimulatorThread sim(KipPort::MadiBnc);
-    KipPort port(nullptr, 0);
-    if (file.isEmpty() || !connectToCard(port, sim)) {
-        state.SkipWithError("no file or no card");
-        return;
-    }
-    Phase total;
-    for (auto _ : state) {
-        const Phase phase = measure(port, sim, [&] { port.updateFpga(file); });
-        if (!phase.successful || phase.exchanges == 0) {
-            state.SkipWithError("the FPGA update did not succeed");
-            return;
-        }
-        state.SetIterationTime(phase.wallNs / 1e9);
-        total.add(phase);
-    }
-    report(state, total, int(FpgaImageSize / FpgaPacketSize), FpgaFixedWaitsS);
+    runUpdate(state, QStringLiteral("fpga.bit"), FpgaImageSize, 2, int(FpgaImageSize / FpgaPacketSize),
+              FpgaFixedWaitsS, "the FPGA update did not succeed",
+              [](KipPort &port, const QString &file) { port.updateFpga(file); });
 }
 BENCHMARK(FpgaUpdate2MiB)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
