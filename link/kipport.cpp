@@ -21,6 +21,14 @@ constexpr int WatchdogIntervalMs = 3000;
 constexpr int FpgaKeepAliveIntervalMs = 3000;
 constexpr int FpgaWatchdogIntervalMs = 9000;
 constexpr int HandBackDelayMs = 100;
+// A card that polls do not reach may sit in its boot loader, half an image in it (an
+// update that failed), where framed requests get no answer. After this many watchdog
+// expiries without a byte from it the port probes for a boot loader again. One or two
+// are not enough: a slow card's late status replies still arrive within them.
+constexpr int SilentWatchdogsBeforeReprobe = 3;
+// Zero bytes complete any frame the card's reader still waits on, and a boot loader
+// skips them between packets: both then hear the next thing sent from its start.
+constexpr int ResyncZeroBytes = 256;
 constexpr int FpgaRestartDelayMs = 5000;
 constexpr int MaxCutPayload = 248;
 
@@ -248,7 +256,15 @@ void KipPort::watchdogTimeout()
     }
     emit statusMessage(tr("Card removed from KIP %1").arg(slotIndex() + 1));
     if (linkState() == LinkConnected) {
+        silentWatchdogExpiries = 0;
         setLinkState(LinkProbing);
+        startBootLoader(true);
+        return;
+    }
+    // Polling after a hand-back that nothing answers: the card may be in its boot loader.
+    if (linkState() == LinkProbing && !updater
+        && ++silentWatchdogExpiries >= SilentWatchdogsBeforeReprobe) {
+        silentWatchdogExpiries = 0;
         startBootLoader(true);
     }
 }
@@ -293,6 +309,7 @@ void KipPort::receiveKipData(QByteArray data)
     const QVector<Common::FrameScanner::Item> items = scanner.feed(data);
     for (const Common::FrameScanner::Item &item : items) {
         if (item.hasMessage) {
+            silentWatchdogExpiries = 0;
             const Common::SerialMessage &message = item.message;
             handleMessage(message);
             const bool isPolling = message.type == TypeKipStatus || message.type == TypeClearToSend;
@@ -317,6 +334,7 @@ void KipPort::receiveBootLoaderData(QByteArray data)
 {
     if (data.isEmpty() || !updater)
         return;
+    silentWatchdogExpiries = 0;
     updater->receiveData(data);
     setLinkState(LinkBootLoader);
     emit logDataReceived(rawLogText(data));
@@ -330,7 +348,7 @@ void KipPort::handleMessage(const Common::SerialMessage &message)
     case TypeError:
         // The card rejected a frame of ours; a run of zero bytes lets its scanner
         // find the start of the next frame again.
-        sendRawData(QByteArray(256, '\0'));
+        sendRawData(QByteArray(ResyncZeroBytes, '\0'));
         emit errorsSent(++sendErrorCount);
         break;
     case TypeEcho:
@@ -671,8 +689,11 @@ void KipPort::startBootLoader(bool sendAutoBaud)
     // No framed message may reach a boot loader.
     queue->block();
     queue->clear();
-    if (sendAutoBaud)
+    if (sendAutoBaud) {
+        // Not a message of ours, so neither logged nor counted: only the line's reset.
+        kipConnection->writeData(QByteArray(ResyncZeroBytes, '\0'));
         updater->autoBaud();
+    }
     else
         QTimer::singleShot(HandBackDelayMs, updater, &Common::Updater::start);
 }

@@ -246,6 +246,8 @@ private:
     // An updater reports its result once; a second answer from a card that was probed
     // twice after its reset must not end the same update again.
     bool updaterResultTaken = false;
+    // Watchdog expiries in a row with nothing at all heard from the card.
+    int silentWatchdogExpiries = 0;
 };
 
 } // namespace EMS

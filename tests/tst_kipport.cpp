@@ -51,6 +51,9 @@ QByteArray kipStatusPayload(quint8 type, quint8 firmware, quint8 temperature, co
     return payload;
 }
 
+// What a probe writes: zero bytes, then AutoBaud.
+const QByteArray ProbeBytes = QByteArray(256, '\0') + QByteArray::fromHex("5555");
+
 // A port whose connection is open on a pseudo-terminal, with the far end's bytes collected.
 struct WiredPort
 {
@@ -110,6 +113,7 @@ private slots:
     void sendQueueGate();
     void keepAliveReleasesQueueAfterUnansweredPoll();
     void watchdogDeclaresCardGone();
+    void silentCardAfterHandBackIsProbedAgain();
     void disconnectClearsCard();
     void updateCodeWithMissingFile();
     void fpgaEraseReplySlowsPolling();
@@ -494,8 +498,9 @@ void KipPortTest::watchdogDeclaresCardGone()
     QCOMPARE(int(port.hardwareStatus().firmwareVersion), 0);
     // The sample rate survives; the rest of the card is forgotten.
     QCOMPARE(port.hardwareStatus().sampleRate, 48000u);
-    // The port probes the line with AutoBaud, and no framed message follows it.
-    QCOMPARE(wired.take(2).toHex(), QByteArray("5555"));
+    // The port probes the line with AutoBaud, after zero bytes that finish any frame the
+    // card was still reading; no framed message follows.
+    QCOMPARE(wired.take(ProbeBytes.size()), ProbeBytes);
     port.requestStatus();
     wired.settle();
     QCOMPARE(wired.written.size(), 0);
@@ -504,6 +509,43 @@ void KipPortTest::watchdogDeclaresCardGone()
     port.watchdogTimeout();
     QCOMPARE(status.count(), 2);
     QCOMPARE(types.count(), 1);
+}
+
+void KipPortTest::silentCardAfterHandBackIsProbedAgain()
+{
+    WiredPort wired;
+    KipPort &port = wired.port;
+    port.receiveKipData(statusFrame(kipStatusPayload(KipPort::MadiBnc, 2, 40, "V2.1", 48000, true)));
+    QTest::ignoreMessage(QtWarningMsg, "KIPPort: KIP 1 connection timed out");
+    port.watchdogTimeout();
+    QCOMPARE(wired.take(ProbeBytes.size()), ProbeBytes);
+    // The card answers from its application; 100 ms later the port polls again.
+    port.receiveBootLoaderData(QByteArray(1, char(0xAA)));
+    QTRY_VERIFY(!port.bootLoaderUpdater());
+    QCOMPARE(port.linkState(), KipPort::LinkProbing);
+    port.keepAliveTimer()->stop();
+
+    // A slow card's late reply in between starts the count again.
+    port.watchdogTimeout();
+    port.watchdogTimeout();
+    port.receiveKipData(statusFrame(kipStatusPayload(KipPort::MadiBnc, 2, 40, "V2.1", 48000, true)));
+    QTest::ignoreMessage(QtWarningMsg, "KIPPort: KIP 1 connection timed out");
+    port.watchdogTimeout(); // connected again: this one probes at once
+    QCOMPARE(wired.take(ProbeBytes.size()), ProbeBytes);
+    port.receiveBootLoaderData(QByteArray(1, char(0xAA)));
+    QTRY_VERIFY(!port.bootLoaderUpdater());
+    port.keepAliveTimer()->stop();
+
+    // Nothing at all from the card: polls go unanswered for two periods, the third
+    // gives up on them and probes for a boot loader.
+    port.watchdogTimeout();
+    port.watchdogTimeout();
+    wired.settle();
+    QCOMPARE(wired.written.size(), 0);
+    QVERIFY(!port.bootLoaderUpdater());
+    port.watchdogTimeout();
+    QVERIFY(port.bootLoaderUpdater());
+    QCOMPARE(wired.take(ProbeBytes.size()), ProbeBytes);
 }
 
 void KipPortTest::disconnectClearsCard()
