@@ -1,45 +1,54 @@
-#include "link/serialmessage.h"
+// The card simulator's parts where the end-to-end tests would not notice them going
+// wrong: the boot loader's answers to bad input, fault switches that only delay or
+// pad, and the pseudo-terminal's limits.
 #include "sim/bootloaderemulator.h"
-#include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
+#include "sim/pseudoterminal.h"
 #include "support/simulatedcard.h"
+#include "update/bootpacket.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
-static const QByteArray AutoBaud("\x55\x55", 2);
-static const QByteArray Reset("\x03\x25\x25", 3);
+using Common::BootPacket;
 
-// Collects what the host's port reads.
-class HostPort
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
 {
-public:
-    explicit HostPort(const QString &name)
-    {
-        opened = SimTest::openCardPort(port, name);
-        QObject::connect(&port, &QSerialPort::readyRead, [this] { received += port.readAll(); });
-        QObject::connect(&port, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError error) {
-            if (error != QSerialPort::NoError)
-                port.close();
-        });
-    }
+    QByteArray result;
+    for (int value : values)
+        result.append(char(value));
+    return result;
+}
 
-    // Sends bytes and returns what came back once `expected` bytes are in.
-    QByteArray exchange(const QByteArray &bytes, int expected, int timeoutMs = 2000)
-    {
-        received.clear();
-        port.write(bytes);
-        // A short answer shows up in the caller's comparison.
-        QTest::qWaitFor([&] { return received.size() >= expected; }, timeoutMs);
-        return received;
-    }
+QByteArray packet(int code, const QByteArray &data = QByteArray())
+{
+    return BootPacket(code, data).encode();
+}
 
-    QSerialPort port;
-    QByteArray received;
-    bool opened = false;
-};
+QByteArray download(quint32 address, quint32 size)
+{
+    QByteArray data(8, '\0');
+    qToBigEndian(address, data.data());
+    qToBigEndian(size, data.data() + 4);
+    return packet(BootPacket::Download, data);
+}
+
+// Everything the emulator answered, one entry per answer.
+QList<QByteArray> answers(const QSignalSpy &spy)
+{
+    QList<QByteArray> list;
+    for (const QList<QVariant> &call : spy)
+        list.append(call.at(0).toByteArray());
+    return list;
+}
+
+const QByteArray Ack = bytes({0xCC});
+const QByteArray Nak = bytes({0x33});
+
+} // namespace
 
 class CardSimulatorTest : public QObject
 {
@@ -48,125 +57,90 @@ class CardSimulatorTest : public QObject
 private slots:
     void initTestCase() { qRegisterMetaType<QSerialPort::SerialPortError>(); }
 
-    void versionMark_data()
+    void bootLoaderAnswers_data()
     {
-        QTest::addColumn<QByteArray>("image");
-        QTest::addColumn<int>("version");
-        QTest::newRow("none") << QByteArray("no mark in here at all") << -1;
-        QTest::newRow("mark") << QByteArray("xxversion \x0Cyy") << 12;
-        QTest::newRow("any separator") << QByteArray("version:\x2A") << 0x2A;
-        QTest::newRow("unsigned") << QByteArray("version \xFF") << 255;
-        QTest::newRow("first one counts") << QByteArray("version \x01 version \x02") << 1;
-        QTest::newRow("cut off after the word") << QByteArray("abc version ") << -1;
-        QTest::newRow("upper case is no mark") << QByteArray("VERSION \x05") << -1;
-    }
-    void versionMark()
-    {
-        QFETCH(QByteArray, image);
-        QFETCH(int, version);
-        QCOMPARE(CardSimulator::versionMark(image), version);
-    }
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QList<QByteArray>>("expected");
 
-    // The application answers AutoBaud with AA; its "boot loader" message hands the
-    // link to the boot loader, whose Reset hands it back.
-    void routesBetweenApplicationAndBootLoader()
-    {
-        CardSimulator card;
-        HostPort host(card.portName());
-        QVERIFY(host.opened);
-        QSignalSpy modes(&card, &CardSimulator::bootLoaderChanged);
-
-        QCOMPARE(host.exchange(AutoBaud, 1), QByteArray("\xAA"));
-        host.port.write(Common::SerialMessage(4, 0, QByteArray()).encode());
-        QVERIFY(modes.wait(2000));
-        QVERIFY(card.isInBootLoader());
-        QCOMPARE(host.exchange(AutoBaud, 1), QByteArray("\xCC"));
-
-        QCOMPARE(host.exchange(Reset, 1), QByteArray("\xCC"));
-        QCOMPARE(modes.count(), 2);
-        QVERIFY(!card.isInBootLoader());
-        QCOMPARE(host.exchange(AutoBaud, 1), QByteArray("\xAA"));
+        QTest::newRow("AutoBaud") << bytes({0x55, 0x55}) << QList<QByteArray>{Ack};
+        QTest::newRow("Ping, GetStatus") << packet(BootPacket::Ping) + packet(BootPacket::GetStatus)
+                                         << QList<QByteArray>{Ack, Ack, bytes({3, 0x40, 0x40})};
+        QTest::newRow("bad checksum") << bytes({3, 0x21, 0x20}) << QList<QByteArray>{Nak};
+        QTest::newRow("Download with a short size") << bytes({7, 0x21, 0x21, 0, 0, 0, 0}) << QList<QByteArray>{Nak};
+        QTest::newRow("size bytes no packet has") << bytes({2, 1, 0x50}) << QList<QByteArray>{Nak, Nak, Nak};
+        QTest::newRow("unknown command") << bytes({3, 0x30, 0x30}) + packet(BootPacket::GetStatus)
+                                         << QList<QByteArray>{Ack, Ack, bytes({3, 0x41, 0x41})};
+        QTest::newRow("data without Download")
+            << packet(BootPacket::SendData, QByteArray(64, 'x')) + packet(BootPacket::GetStatus)
+            << QList<QByteArray>{Ack, Ack, bytes({3, 0x42, 0x42})};
+        QTest::newRow("Download larger than the flash")
+            << download(0, BootLoaderEmulator::FlashSize + 64) + packet(BootPacket::GetStatus)
+            << QList<QByteArray>{Ack, Ack, bytes({3, 0x43, 0x43})};
+        QTest::newRow("data past the announced end")
+            << download(0, 100) + packet(BootPacket::SendData, QByteArray(64, 'a'))
+                   + packet(BootPacket::SendData, QByteArray(64, 'b')) + packet(BootPacket::GetStatus)
+            << QList<QByteArray>{Ack, Ack, Ack, Ack, bytes({3, 0x43, 0x43})};
+        QTest::newRow("address wraps past the flash") << download(0xFFFFFFC0u, 128) + packet(BootPacket::GetStatus)
+                                                      << QList<QByteArray>{Ack, Ack, bytes({3, 0x43, 0x43})};
+        QTest::newRow("host acks and padding are silent") << bytes({0, 0, 0xCC, 0x33, 0}) << QList<QByteArray>{};
+        QTest::newRow("split packet") << bytes({3, 0x20}) << QList<QByteArray>{};
     }
 
-    // A card without a program stays in its boot loader through a Reset until a good
-    // image has been written.
-    void cardWithoutProgramStaysInBootLoader()
+    void bootLoaderAnswers()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QList<QByteArray>, expected);
+        BootLoaderEmulator loader;
+        QSignalSpy out(&loader, &BootLoaderEmulator::bytesToHost);
+        loader.receiveBytes(input);
+        QCOMPARE(answers(out), expected);
+    }
+
+    // Answers leave late, in order, each behind the junk asked for.
+    void junkAndLatencyBeforeAnswers()
     {
         CardSimulator card(nullptr, CardSimulator::StartBootLoader);
-        QVERIFY(!card.hasApplication());
-        HostPort host(card.portName());
-        QCOMPARE(host.exchange(AutoBaud, 1), QByteArray("\xCC"));
-        host.exchange(Reset, 1);
-        QVERIFY(card.isInBootLoader());
-        QCOMPARE(host.exchange(AutoBaud, 1), QByteArray("\xCC"));
-    }
-
-    void junkBeforeEveryAnswer()
-    {
-        CardSimulator card(nullptr, CardSimulator::StartBootLoader);
-        card.setJunkBeforeReplies(QByteArray("\x01\x02", 2));
-        HostPort host(card.portName());
-        // GetStatus has two answers: its ack and the status packet.
-        QCOMPARE(host.exchange("\x03\x23\x23", 8), QByteArray("\x01\x02\xCC\x01\x02\x03\x40\x40", 8));
-    }
-
-    void silentCardAnswersNothing()
-    {
-        CardSimulator card;
-        HostPort host(card.portName());
-        QSignalSpy heard(&card, &CardSimulator::bytesFromHost);
-        card.setSilent(true);
-        host.port.write(AutoBaud);
-        QVERIFY(heard.wait(2000));
-        QVERIFY(!QTest::qWaitFor([&] { return !host.received.isEmpty(); }, 200));
-        card.setSilent(false);
-        QCOMPARE(host.exchange(AutoBaud, 1), QByteArray("\xAA"));
-    }
-
-    // Answers leave late but in order.
-    void replyLatency()
-    {
-        CardSimulator card(nullptr, CardSimulator::StartBootLoader);
+        card.setJunkBeforeReplies(bytes({1, 2}));
         card.setReplyLatency(150);
-        HostPort host(card.portName());
+        QSerialPort host;
+        QVERIFY(SimTest::openCardPort(host, card.portName()));
+        QByteArray received;
+        connect(&host, &QSerialPort::readyRead, [&] { received += host.readAll(); });
         QElapsedTimer clock;
         clock.start();
-        const QByteArray answers = host.exchange(QByteArray("\x03\x20\x20\x03\x23\x23", 6), 5);
+        // Ping, then GetStatus: three answers.
+        host.write(packet(BootPacket::Ping) + packet(BootPacket::GetStatus));
+        QTRY_COMPARE(received.toHex(' '), bytes({1, 2, 0xCC, 1, 2, 0xCC, 1, 2, 3, 0x40, 0x40}).toHex(' '));
         QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(answers, QByteArray("\xCC\xCC\x03\x40\x40", 5));
     }
 
-    void nakAndStatusSwitches()
+    // Replies written before the controller opens the port are not echoed back into the
+    // simulator's own input, and can be dropped.
+    void noEchoBeforeTheHostOpens()
     {
-        CardSimulator card(nullptr, CardSimulator::StartBootLoader);
-        HostPort host(card.portName());
-        card.nakNextBootPackets(1);
-        QCOMPARE(host.exchange("\x03\x20\x20", 1), QByteArray("\x33"));
-        QCOMPARE(host.exchange("\x03\x20\x20", 1), QByteArray("\xCC"));
-        card.failNextStatus(0x44);
-        QCOMPARE(host.exchange("\x03\x23\x23", 4), QByteArray("\xCC\x03\x44\x44", 4));
+        PseudoTerminal pty;
+        QSignalSpy received(&pty, &PseudoTerminal::bytesReceived);
+        QVERIFY(pty.write(QByteArray("\x55\x55\r\n", 4)));
+        QVERIFY(!received.wait(100));
+        pty.discardUnreadByHost();
+
+        QSerialPort port;
+        QVERIFY(SimTest::openCardPort(port, pty.slavePath()));
+        QVERIFY(!port.waitForReadyRead(50));
     }
 
-    // The adapter vanishes: the host's port fails; it comes back under the same name.
-    void dropAndRestoreTheLink()
+    // A host that never reads: the simulator keeps a bounded backlog instead of growing
+    // or blocking.
+    void backlogIsBounded()
     {
-        QTemporaryDir dir;
-        CardSimulator card;
-        QVERIFY(card.setLinkPath(dir.filePath("kip-sim")));
-        HostPort host(card.portName());
-        QVERIFY(host.opened);
-        QSignalSpy link(&card, &CardSimulator::linkChanged);
-
-        card.dropLink();
-        QVERIFY(!card.isLinkUp());
-        QCOMPARE(link.count(), 1);
-        QTRY_VERIFY(!host.port.isOpen());
-
-        QVERIFY(card.restoreLink());
-        QVERIFY(card.isLinkUp());
-        HostPort again(dir.filePath("kip-sim"));
-        QVERIFY2(again.opened, qPrintable(again.port.errorString()));
-        QCOMPARE(again.exchange(AutoBaud, 1), QByteArray("\xAA"));
+        PseudoTerminal pty;
+        int accepted = 0;
+        for (int i = 0; i < 40; ++i)
+            accepted += pty.write(QByteArray(64 * 1024, 'x')) ? 1 : 0;
+        QVERIFY(accepted < 40);
+        QVERIFY(pty.pendingBytes() <= PseudoTerminal::MaxPendingBytes);
+        pty.discardUnreadByHost();
+        QCOMPARE(pty.pendingBytes(), 0);
     }
 };
 
