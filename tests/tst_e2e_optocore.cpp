@@ -1,7 +1,8 @@
 // An Optocore card in the master slot and a MADI card in the slave slot, each behind
 // its own pseudo-terminal, driven through the main window in real time: the Optocore
 // module's request chain on connection, and the fibre speed, network ID and channel
-// counts going to the simulated module and coming back on screen.
+// counts going to the simulated module and coming back on screen. The panel's rules in
+// detail are the panel test's.
 #include "support/uitestsupport.h"
 
 #include "app/mainwindow.h"
@@ -12,26 +13,11 @@
 #include "ui/optocorepanel.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
 
 using namespace EMS;
-
-namespace {
-
-constexpr int Timeout = 5000;
-
-void choose(QComboBox *combo, const QString &text)
-{
-    const int index = combo->findText(text);
-    QVERIFY(index >= 0);
-    combo->setCurrentIndex(index);
-    QMetaObject::invokeMethod(combo, "activated", Q_ARG(int, index));
-}
-
-} // namespace
 
 class OptocoreEndToEndTest : public QObject
 {
@@ -43,6 +29,7 @@ private slots:
 
 void OptocoreEndToEndTest::optocoreBesideMadi()
 {
+    constexpr int Timeout = 5000;
     UiTest::SettingsSandbox sandbox;
     CardSimulator optocoreCard;
     optocoreCard.firmware().resetState(KipPort::Optocore);
@@ -59,34 +46,32 @@ void OptocoreEndToEndTest::optocoreBesideMadi()
     adapters.entries = {UiTest::ftdiAdapter(optocoreCard.portName()), UiTest::ftdiAdapter(madiCard.portName())};
     MainWindow window(nullptr, adapters.lister());
     KipForm *form = window.slotForm(0);
-
     QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<OptocorePanel *>(form->cardPanel()), Timeout);
     auto *panel = qobject_cast<OptocorePanel *>(form->cardPanel());
     const auto combo = [panel](const char *name) { return panel->findChild<QComboBox *>(name); };
     const auto button = [panel](const char *name) { return panel->findChild<QToolButton *>(name); };
+    const auto choose = [](QComboBox *box, const QString &text) {
+        box->setCurrentIndex(box->findText(text));
+        QMetaObject::invokeMethod(box, "activated", Q_ARG(int, box->currentIndex()));
+    };
 
     // The chain on connection: ID, settings block, then the 0xF0 register written.
     QTRY_COMPARE_WITH_TIMEOUT(combo("idComboBox")->currentText(), QStringLiteral("13"), Timeout);
-    QVERIFY(!combo("idComboBox")->isHidden());
     QTRY_COMPARE_WITH_TIMEOUT(module.registerF0, quint8(0x32), Timeout);
     QCOMPARE(panel->storedSettings(), module.settings);
     QVERIFY(button("fibreSpeed1Button")->isChecked());
-    QVERIFY(!button("fibreSpeed2Button")->isChecked());
-    QCOMPARE(button("syncExternalButton")->text(), QStringLiteral("Optocore"));
 
     // The MADI card in the other slot brings the B column; the card's counts show.
     QTRY_COMPARE_WITH_TIMEOUT(panel->otherSlotCardType(), KipPort::MadiBnc, Timeout);
     QVERIFY(!combo("insertingBComboBox")->isHidden());
     QTRY_COMPARE_WITH_TIMEOUT(combo("insertingComboBox")->currentText(), QStringLiteral("32"), Timeout);
     QCOMPARE(combo("extractingComboBox")->currentText(), QStringLiteral("16"));
-    QVERIFY(button("madiMode1Button")->isChecked()); // port B carries nothing
 
     // Fibre speed: the edited block reaches the module; the 1Gb button is cleared only
     // by the module's answer.
     button("fibreSpeed2Button")->click();
     QTRY_COMPARE_WITH_TIMEOUT(quint8(module.settings.at(4)), quint8(1), Timeout);
     QCOMPARE(quint8(module.settings.at(12)), quint8(0x7E));
-    QCOMPARE(quint8(module.settings.at(19)), quint8(1));
     QTRY_VERIFY_WITH_TIMEOUT(!button("fibreSpeed1Button")->isChecked(), Timeout);
     QVERIFY(button("fibreSpeed2Button")->isChecked());
 
@@ -95,25 +80,16 @@ void OptocoreEndToEndTest::optocoreBesideMadi()
     QTRY_COMPARE_WITH_TIMEOUT(module.networkId, quint8(14), Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(combo("idComboBox")->currentText(), QStringLiteral("15"), Timeout);
 
-    // Channel counts: the user's choice reaches the module and the card confirms it.
+    // Channel counts: the user's choice reaches the module and the card confirms it;
+    // counts changed on the card show after its next card status.
     QSignalSpy reported(form->cardPort(), &KipPort::optocoreChannelCountsReceived);
     choose(combo("extractingBComboBox"), QStringLiteral("24"));
     QTRY_COMPARE_WITH_TIMEOUT(module.extracted[1], quint8(24), Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(reported.contains(QVariantList{1, 0, 24}), Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(button("madiMode2Button")->isChecked(), Timeout);
-    // Counts changed on the card show after its next card status.
     module.inserted[0] = 48;
     form->cardPort()->requestCardStatus();
     QTRY_COMPARE_WITH_TIMEOUT(combo("insertingComboBox")->currentText(), QStringLiteral("48"), Timeout);
-
-    // At 96 kHz the system rate arrives with the next status and brings the MADI mode
-    // choice; with port B in use the lists halve and the 48 channels of port A come
-    // back to the card as 32.
-    optocoreCard.firmware().setSampleRate(96000);
-    QTRY_VERIFY_WITH_TIMEOUT(!panel->findChild<QLabel *>("madiModeLabel")->isHidden(), Timeout);
-    QTRY_COMPARE_WITH_TIMEOUT(module.inserted[0], quint8(32), Timeout);
-    QCOMPARE(combo("insertingComboBox")->currentText(), QStringLiteral("32"));
-    QCOMPARE(module.extracted[1], quint8(24));
 }
 
 QTEST_MAIN(OptocoreEndToEndTest)
