@@ -1,15 +1,12 @@
-// The translation catalogue against the running window. Every entry of
-// translations/sablefold_en.ts gets a marked translation ("⟦text⟧"), lrelease compiles
-// it, and the window runs with two simulated cards on pseudo-terminals under it. Every
-// text the user can read must then come out marked. A text set without tr(), a form
-// text flagged untranslatable, a context that lupdate resolved differently from the
-// class's runtime name (KipPort instead of EMS::KipPort), or a catalogue the build did
-// not keep current all leave a text unmarked. Real time: each row connects two cards.
+// Every entry of translations/sablefold_en.ts gets a marked translation ("⟦text⟧"),
+// lrelease compiles it, and the window runs under it with two simulated cards: every text
+// the user can read must come out marked. A text set without tr(), a form text flagged
+// untranslatable, a context lupdate resolved differently from the class's runtime name
+// (KipPort for EMS::KipPort) or a stale catalogue leave a text unmarked. Real time.
 #include "support/uitestsupport.h"
 
 #include "app/demo/demorig.h"
 #include "app/mainwindow.h"
-#include "link/kipconnection.h"
 #include "link/kipport.h"
 #include "ui/cardpanel.h"
 #include "ui/kipform.h"
@@ -17,7 +14,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -33,6 +29,8 @@
 #include <QXmlStreamWriter>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace EMS;
 
 namespace {
@@ -41,16 +39,11 @@ constexpr int ConnectTimeoutMs = 10000;
 const QString OpenMark = QStringLiteral("\u27e6");
 const QString CloseMark = QStringLiteral("\u27e7");
 
-// Widgets whose text is data the card or the machine supplies, not a text of the
-// program: serial port names and descriptions, the card's own type name ("AES",
-// "DANTE"), the card's own names for its clock sources ("MADI A", "WORD-CLOCK") and the
-// version texts that the Optocore module reports ("OCM 4.21 b1207").
-const QStringList DataWidgets = {
-    QStringLiteral("connectionComboBox"),   QStringLiteral("cardTypeLabel"),
-    QStringLiteral("updateCardTypeLabel"),  QStringLiteral("masterTypeLabel"),
-    QStringLiteral("slaveTypeLabel"),       QStringLiteral("syncSourceLabel"),
-    QStringLiteral("firmwareVersionLabel"), QStringLiteral("firmwareAvailableLabel"),
-};
+// Widgets that show data of the card or the machine, not texts of the program: port
+// names, the card's names for its type and clock sources, version texts.
+const QStringList DataWidgets = QString("connectionComboBox cardTypeLabel updateCardTypeLabel masterTypeLabel "
+                                        "slaveTypeLabel syncSourceLabel firmwareVersionLabel firmwareAvailableLabel")
+                                    .split(' ');
 
 // The source text between the marks; in a rich text, the marks go inside its body, where
 // they stay part of the text shown.
@@ -73,10 +66,8 @@ bool writeMarkedCatalogue(const QString &from, const QString &to, QString *error
 {
     QFile in(from);
     QFile out(to);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot open %1 or %2").arg(from, to);
-        return false;
-    }
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return (*error = QStringLiteral("cannot open %1 or %2").arg(from, to)), false;
     QXmlStreamReader reader(&in);
     QXmlStreamWriter writer(&out);
     QString source;
@@ -96,11 +87,8 @@ bool writeMarkedCatalogue(const QString &from, const QString &to, QString *error
             writer.writeCurrentToken(reader);
         }
     }
-    if (reader.hasError() || messages == 0) {
-        *error = QStringLiteral("%1: %2 (%3 messages)").arg(from, reader.errorString()).arg(messages);
-        return false;
-    }
-    return true;
+    *error = QStringLiteral("%1: %2 (%3 messages)").arg(from, reader.errorString()).arg(messages);
+    return !reader.hasError() && messages > 0;
 }
 
 bool isMarked(const QString &text)
@@ -108,21 +96,13 @@ bool isMarked(const QString &text)
     return text.contains(OpenMark);
 }
 
-// Texts with no letter are numbers, dates and voltages: nothing to translate.
-bool needsTranslation(const QString &text)
+// A text needs translating unless it is data or has no letter (numbers, dates, volts).
+bool needsTranslation(const QObject *owner, const QString &text)
 {
-    for (const QChar c : text)
-        if (c.isLetter())
-            return true;
-    return false;
-}
-
-bool isData(const QObject *widget)
-{
-    for (const QObject *o = widget; o; o = o->parent())
+    for (const QObject *o = owner; o; o = o->parent())
         if (DataWidgets.contains(o->objectName()))
-            return true;
-    return false;
+            return false;
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
 }
 
 // Every text of the widget and its children that a user can read and that came out
@@ -131,7 +111,7 @@ QStringList untranslatedTexts(QWidget *top)
 {
     QStringList found;
     auto check = [&found](const QObject *owner, const QString &text) {
-        if (needsTranslation(text) && !isMarked(text) && !isData(owner))
+        if (!isMarked(text) && needsTranslation(owner, text))
             found << QStringLiteral("%1 (%2): \"%3\"")
                          .arg(owner->objectName(), QLatin1String(owner->metaObject()->className()), text);
     };
@@ -224,17 +204,12 @@ void E2eTranslationsTest::window()
     QSignalSpy masterStatus(window.slotForm(0)->cardPort(), &KipPort::kipCardStatusChanged);
     window.show();
 
-    // Both panels have been filled from a full card status, the master's rack
-    // included.
+    // Both panels have been filled from a full card status, the master's rack included.
     QTRY_COMPARE_WITH_TIMEOUT(int(window.slotForm(1)->shownCardType()), slaveCardType, ConnectTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(slaveStatus.count() > 0 && masterStatus.count() > 0, ConnectTimeoutMs);
-    auto rackShown = [&window] {
-        const CardPanel *panel = window.slotForm(0)->cardPanel();
-        const QTableWidget *psu = panel ? panel->findChild<QTableWidget *>(QStringLiteral("madiAPsuTable")) : nullptr;
-        const QTableWidgetItem *item = psu ? psu->item(1, 1) : nullptr;
-        return item && !item->text().isEmpty();
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(rackShown(), ConnectTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(window.slotForm(0)->cardPanel(), ConnectTimeoutMs);
+    const auto *psu = window.slotForm(0)->cardPanel()->findChild<QTableWidget *>(QStringLiteral("madiAPsuTable"));
+    QTRY_VERIFY_WITH_TIMEOUT(psu->item(1, 1) && !psu->item(1, 1)->text().isEmpty(), ConnectTimeoutMs);
 
     const QStringList untranslated = untranslatedTexts(&window);
     QVERIFY2(untranslated.isEmpty(), qPrintable(untranslated.join(QLatin1Char('\n'))));

@@ -14,6 +14,8 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <memory>
+
 using namespace EMS;
 
 namespace {
@@ -25,6 +27,7 @@ QLabel *label(MainWindow &window, const QString &name)
     return found;
 }
 
+// The strip's lamps: locked, not locked, no lock reported.
 const QString LockedStyle = "background-color:#00C800;color:#FFFFFF;border: 1px solid #004000";
 const QString UnlockedStyle = "background-color:#C80000;color:#FFFFFF;border: 1px solid #400000";
 const QString UnknownStyle = "background-color:#C0C0C0;color:#FFFFFF;border: 1px solid #404040";
@@ -36,8 +39,7 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { sandbox.reset(new UiTest::SettingsSandbox); }
     void statusBarLines_data();
     void statusBarLines();
     void clickOnStatusBarClears();
@@ -52,21 +54,10 @@ private slots:
     void logDialogsOpenAndClose();
 
 private:
-    UiTest::SettingsSandbox *sandbox = nullptr;
+    std::unique_ptr<UiTest::SettingsSandbox> sandbox;
     // No adapters: the forms scan and find nothing, so the ports say nothing unasked.
     UiTest::FakeAdapters adapters;
 };
-
-void MainWindowTest::init()
-{
-    sandbox = new UiTest::SettingsSandbox;
-}
-
-void MainWindowTest::cleanup()
-{
-    delete sandbox;
-    sandbox = nullptr;
-}
 
 void MainWindowTest::statusBarLines_data()
 {
@@ -123,19 +114,13 @@ void MainWindowTest::stripArrangement_data()
     QTest::addColumn<int>("cardType");
     QTest::addColumn<QString>("cardName");
     QTest::addColumn<QString>("typeText");
-    QTest::addColumn<QPoint>("typePos");
     QTest::addColumn<bool>("lockShown");
-    QTest::addColumn<QPoint>("lockPos");
     QTest::addColumn<bool>("madiBShown");
-
-    QTest::newRow("master BNC MADI") << 0 << int(KipPort::MadiBnc) << "BNC MADI" << "MADI A" << QPoint(50, 2)
-                                     << true << QPoint(60, 19) << true;
-    QTest::newRow("slave CAT5 MADI") << 1 << int(KipPort::MadiCat5) << "CAT5 MADI" << "MADI A" << QPoint(495, 2)
-                                     << true << QPoint(505, 19) << true;
-    QTest::newRow("master AES") << 0 << int(KipPort::Aes) << "aes" << "AES" << QPoint(104, 2) << true
-                                << QPoint(114, 19) << false;
-    QTest::newRow("slave no card") << 1 << int(KipPort::NoCard) << "" << "" << QPoint(549, 2) << false
-                                   << QPoint(559, 19) << false;
+    // A MADI card shows its two ports, another card its name and one lamp.
+    QTest::newRow("master BNC MADI") << 0 << int(KipPort::MadiBnc) << "BNC MADI" << "MADI A" << true << true;
+    QTest::newRow("slave CAT5 MADI") << 1 << int(KipPort::MadiCat5) << "CAT5 MADI" << "MADI A" << true << true;
+    QTest::newRow("master AES") << 0 << int(KipPort::Aes) << "aes" << "AES" << true << false;
+    QTest::newRow("slave no card") << 1 << int(KipPort::NoCard) << "" << "" << false << false;
 }
 
 void MainWindowTest::stripArrangement()
@@ -144,25 +129,24 @@ void MainWindowTest::stripArrangement()
     QFETCH(int, cardType);
     QFETCH(QString, cardName);
     QFETCH(QString, typeText);
-    QFETCH(QPoint, typePos);
     QFETCH(bool, lockShown);
-    QFETCH(QPoint, lockPos);
     QFETCH(bool, madiBShown);
-
     MainWindow window(nullptr, adapters.lister());
     const QString prefix = slot == 0 ? "master" : "slave";
     QLabel *typeLabel = label(window, prefix + "TypeLabel");
     QLabel *lockLabel = label(window, prefix + "RxSyncLabel");
     // Arrive from a MADI card, so every change of the arrangement shows.
     window.cardTypeChanged(slot, KipPort::MadiBnc, "BNC MADI");
+    const int typeX = typeLabel->x();
     window.cardTypeChanged(slot, KipPort::KipCardType(cardType), cardName);
 
     QCOMPARE(typeLabel->text(), typeText);
-    QCOMPARE(typeLabel->pos(), typePos);
     QCOMPARE(!lockLabel->isHidden(), lockShown);
-    QCOMPARE(lockLabel->pos(), lockPos);
     QCOMPARE(!label(window, prefix + "MadiBLabel")->isHidden(), madiBShown);
     QCOMPARE(!label(window, prefix + "MadiBRxSyncLabel")->isHidden(), madiBShown);
+    // Without port B the type and its lamp move to the middle of the slot's column.
+    QCOMPARE(typeLabel->x() > typeX, !madiBShown);
+    QCOMPARE(lockLabel->x() - typeLabel->x(), 10);
     if (cardType == KipPort::Aes)
         QCOMPARE(lockLabel->styleSheet(), UnknownStyle);
     // The other slot's form is told the type.
@@ -305,10 +289,11 @@ void MainWindowTest::logDialogsOpenAndClose()
     QCOMPARE(window.logDialog(1)->windowTitle(), QStringLiteral("KIP 2 Serial Log"));
     QCOMPARE(first->parent(), &window);
 
-    // Each dialog shows its own port's traffic only.
-    emit master->logDataTransmitted("card status 0 ");
+    // Each dialog shows its own port's traffic only, a line for each message.
+    master->requestCardStatus();
+    master->sendRawData(QByteArray::fromHex("550a00"));
     emit slave->logDataReceived("rx clock locked 1 1");
-    QCOMPARE(first->findChild<QTextBrowser *>()->toPlainText(), QStringLiteral("Tx card status 0 "));
+    QCOMPARE(first->findChild<QTextBrowser *>()->toPlainText(), QStringLiteral("Tx card status 0 \nTx hex: 55 a 0"));
     QCOMPARE(window.logDialog(1)->findChild<QTextBrowser *>()->toPlainText(),
              QStringLiteral("Rx rx clock locked 1 1"));
 
