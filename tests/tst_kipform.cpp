@@ -62,6 +62,20 @@ void choose(KipForm &form, int index)
     QMetaObject::invokeMethod(combo(form), "activated", Q_ARG(int, index));
 }
 
+// Serial ports as the system lists them: "ftdi:ttyUSB0 usb:ttyACM0 com:ttyS0", with a
+// "*" after the kind for a port that another program holds.
+QList<SerialPortEntry> ports(const char *list)
+{
+    QList<SerialPortEntry> entries;
+    for (const QString &port : QString(list).split(' ', Qt::SkipEmptyParts)) {
+        const QString kind = port.section(':', 0, 0), name = port.section(':', 1);
+        const bool busy = kind.endsWith('*');
+        entries << (kind.startsWith("ftdi") ? ftdiAdapter(name, busy)
+                    : kind.startsWith("usb") ? usbAdapter(name, busy) : UiTest::builtInPort(name));
+    }
+    return entries;
+}
+
 } // namespace
 
 class KipFormTest : public QObject
@@ -82,20 +96,6 @@ private slots:
     void panelPerCardType();
     void optocorePanelFeeds();
 };
-
-// Serial ports as the system lists them: "ftdi:ttyUSB0 usb:ttyACM0 com:ttyS0", with a
-// "*" after the kind for a port that another program holds.
-QList<SerialPortEntry> ports(const char *list)
-{
-    QList<SerialPortEntry> entries;
-    for (const QString &port : QString(list).split(' ', Qt::SkipEmptyParts)) {
-        const QString kind = port.section(':', 0, 0), name = port.section(':', 1);
-        const bool busy = kind.endsWith('*');
-        entries << (kind.startsWith("ftdi") ? ftdiAdapter(name, busy)
-                    : kind.startsWith("usb") ? usbAdapter(name, busy) : UiTest::builtInPort(name));
-    }
-    return entries;
-}
 
 void KipFormTest::portScan_data()
 {
@@ -296,7 +296,6 @@ void KipFormTest::hardwareStatusDisplay()
     QCOMPARE(countOf(status, "BNC MADI ready"), 1);
     QCOMPARE(countOf(sent, cardStatusRequest), 1);
     QPointer<CardPanel> madiPanel = form.cardPanel();
-    QVERIFY(madiPanel);
     QCOMPARE(madiPanel->parentWidget()->objectName(), QStringLiteral("controlTab"));
 
     // The same card a degree warmer: same panel, no new card status request.

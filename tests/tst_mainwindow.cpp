@@ -171,22 +171,13 @@ void MainWindowTest::lockLabelStyles()
     QFETCH(QString, text);
     QFETCH(QString, style);
     MainWindow window(nullptr, adapters.lister());
-    const struct {
-        int slot;
-        int port;
-        const char *label;
-    } targets[] = {
-        {0, 0, "masterRxSyncLabel"},
-        {0, 1, "masterMadiBRxSyncLabel"},
-        {1, 0, "slaveRxSyncLabel"},
-        {1, 1, "slaveMadiBRxSyncLabel"},
-    };
-    for (const auto &target : targets) {
-        QLabel *lock = label(window, target.label);
+    const QStringList lamps{"masterRxSyncLabel", "masterMadiBRxSyncLabel", "slaveRxSyncLabel", "slaveMadiBRxSyncLabel"};
+    for (int i = 0; i < lamps.size(); ++i) {
+        QLabel *lock = label(window, lamps[i]);
         lock->setText("before");
         lock->setStyleSheet("color: red");
-        // The slot forms relay their panels' lock states.
-        emit window.slotForm(target.slot)->syncLockStateChanged(target.port, SyncLockState(state));
+        // The slot forms relay their panels' lock states: slot i / 2, MADI port i % 2.
+        emit window.slotForm(i / 2)->syncLockStateChanged(i % 2, SyncLockState(state));
         QCOMPARE(lock->text(), text);
         QCOMPARE(lock->styleSheet(), style);
     }
