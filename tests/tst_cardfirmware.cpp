@@ -8,7 +8,11 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <functional>
+
 using Common::SerialMessage;
+using Setup = std::function<void(CardFirmware &)>;
+Q_DECLARE_METATYPE(Setup)
 
 namespace {
 
@@ -17,10 +21,7 @@ QByteArray frame(int type, int param, const QByteArray &data = QByteArray())
     return SerialMessage(type, param, data).encode();
 }
 
-QByteArray hex(const char *digits)
-{
-    return QByteArray::fromHex(digits);
-}
+QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
 // An Optocore module command: its bytes and their 8-bit sum, in an Optocore command frame.
 QByteArray optocore(const char *digits, int sumOffset = 0)
@@ -33,12 +34,7 @@ QByteArray optocore(const char *digits, int sumOffset = 0)
 }
 
 // One reply as a line: type, param and payload in hex ("33 1 00").
-QString describe(const SerialMessage &message)
-{
-    return QStringLiteral("%1 %2 %3").arg(message.type).arg(message.param).arg(QString::fromLatin1(message.data.toHex()));
-}
-
-const QByteArray resyncRun(256, '\0');
+QString describe(const SerialMessage &m) { return QStringLiteral("%1 %2 %3").arg(m.type).arg(m.param).arg(QString(m.data.toHex())); }
 
 } // namespace
 
@@ -79,16 +75,16 @@ private slots:
 
     void cleanup() { delete fw; }
 
+    // The setup runs on the fresh card before the chunks arrive.
     void answers_data()
     {
         QTest::addColumn<int>("cardType");
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::addColumn<QStringList>("replies");
-
+        QTest::addColumn<Setup>("setup");
         const int madi = 20, aes = 23, optocoreCard = 28, hydra = 29, adc = 21;
-        const auto row = [](const char *name, int cardType, const QList<QByteArray> &chunks, const QStringList &replies) {
-            QTest::newRow(name) << cardType << chunks << replies;
-        };
+        const auto row = [](const char *name, int cardType, const QList<QByteArray> &chunks, const QStringList &replies,
+                            const Setup &setup = {}) { QTest::newRow(name) << cardType << chunks << replies << setup; };
         const QByteArray statusRequest = hex("031e0021");
         // The default MADI card: a rack sends 57 channels into port A (locked), nothing on B.
         row("sync to a port the card lacks", madi, {frame(33, 0, hex("05"))}, {"33 1 00"});
@@ -104,21 +100,15 @@ private slots:
         row("redundant state B", madi, {frame(54, 1, hex("02"))}, {"54 1 02", "38 20 390039400302010001000200"});
         row("echo", madi, {frame(5, 7, hex("010203"))}, {"5 7 010203"});
         row("input rates, padded request", madi, {hex("072500000000002c")}, {"37 0 80bb0000", "37 1 00000000"});
-        row("input rates, bare request", madi, {hex("03250028")}, {"37 0 80bb0000", "37 1 00000000"});
         row("input rates of a converter card", adc, {frame(37, 0)}, {});
         row("AES converter off", aes, {frame(45, 3, hex("00"))}, {"45 3 00", "38 23 010101000101010100"});
         row("AES output rate", aes, {frame(46, 2, hex("03"))}, {"38 23 010101010101010103"});
         row("Optocore counts clamped", optocoreCard, {frame(58, 0, hex("c80b"))}, {"58 0 8008"});
         row("Hydra id", hydra, {frame(56, 0, hex("2a"))}, {"38 29 2a"});
         row("Hydra id 0 refused", hydra, {frame(56, 0, hex("00"))}, {"38 29 01"});
-        // Type, the 14 slot cards, code date, supply A's then B's four rails.
-        row("quorix control to the rack", madi, {frame(31, 0, hex("0102"))},
-            {"31 0 02" "0202010104030002010700000009" "07032014" "33489896" "32479795"});
         row("quorix control, no rack", madi, {frame(31, 1, hex("01"))}, {"31 1 "});
         row("route: stored, no answer", madi, {frame(32, 0, hex("04050543"))}, {});
         row("SMUX on an AES card", aes, {frame(55, 0, hex("01"))}, {});
-        row("transmit mode on port 2", madi, {frame(35, 2, hex("0039"))}, {});
-        row("channel counts on a MADI card", madi, {frame(58, 0, hex("0808"))}, {});
 
         // An FPGA image is installed only when every packet came and the sum agrees.
         const QByteArray image = QByteArray("ab 2015/01/09").leftJustified(128, '\0');
@@ -141,7 +131,7 @@ private slots:
         // A frame the card cannot take is answered with "error"; until a run of 16 zero
         // bytes the card takes nothing, not even a good frame.
         const auto rejected = [&row](const char *name, const QByteArray &bad) {
-            row(name, 20, {bad, frame(5, 0, "a"), resyncRun + frame(5, 0, "b")}, {"2 0 ", "5 0 62"});
+            row(name, 20, {bad, frame(5, 0, "a"), QByteArray(256, '\0') + frame(5, 0, "b")}, {"2 0 ", "5 0 62"});
         };
         rejected("bad checksum", hex("031e0022"));
         rejected("type the card does not take", hex("040600050f"));
@@ -160,39 +150,42 @@ private slots:
             {"5 0 61", "junk aa", "5 0 62"});
         row("probe while resynchronising", madi, {hex("031e0022"), hex("5555"), frame(5, 0, "c")},
             {"2 0 ", "junk aa", "5 0 63"});
-        row("repeated probes", madi, {hex("55555555")}, {"junk aaaa"});
-    }
 
+        // Faults in the FPGA text of the status reply.
+        const auto fpgaText = [&](const char *name, int fault, const char *version, const QByteArray &field) {
+            row(name, madi, {statusRequest}, {"30 0 140c2a" + field.toHex() + "80bb000001"}, [=](CardFirmware &fw) {
+                fw.state().fpgaVersion = version;
+                fw.setFpgaTextFault(CardFirmware::FpgaTextFault(fault));
+            });
+        };
+        fpgaText("text longer than the field", CardFirmware::FpgaTextAsIs, "V2.1-beta-build7", "V2.1-beta-");
+        fpgaText("unterminated", CardFirmware::FpgaTextUnterminated, "V2.1", "ABCDEFGHIJ");
+        fpgaText("non-ASCII", CardFirmware::FpgaTextNonAscii, "V2.1", hex("56c3a9ff80322e310000"));
+
+        // Automatic sync follows the locks; a manual choice does not.
+        const QString lost = "38 20 390039400202010001000000";
+        row("lock back", madi, {}, {"51 0 00", "33 1 ff", lost, "51 0 01", "33 1 00", "38 20 390039400302010001000000"},
+            [](CardFirmware &fw) {
+                fw.setReceiveLocked(0, false);
+                fw.setReceiveLocked(0, true);
+            });
+        row("lock lost under manual sync", madi, {}, {"33 0 fe", "51 0 00", lost}, [](CardFirmware &fw) {
+            fw.receiveBytes(frame(33, 0, hex("fe")));
+            fw.setReceiveLocked(0, false);
+        });
+    }
     void answers()
     {
         QFETCH(int, cardType);
         QFETCH(QList<QByteArray>, chunks);
         QFETCH(QStringList, replies);
+        QFETCH(Setup, setup);
         fw->resetState(cardType);
+        if (setup)
+            setup(*fw);
         for (const QByteArray &chunk : chunks)
             fw->receiveBytes(chunk);
         QCOMPARE(take(), replies);
-    }
-
-    void fpgaTextFaults_data()
-    {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<QByteArray>("field");
-        QTest::newRow("text longer than the field") << int(CardFirmware::FpgaTextAsIs) << QByteArray("V2.1-beta-");
-        QTest::newRow("unterminated") << int(CardFirmware::FpgaTextUnterminated) << QByteArray("ABCDEFGHIJ");
-        QTest::newRow("non-ASCII") << int(CardFirmware::FpgaTextNonAscii) << hex("56c3a9ff80322e310000");
-    }
-
-    void fpgaTextFaults()
-    {
-        QFETCH(int, fault);
-        QFETCH(QByteArray, field);
-        fw->state().fpgaVersion = "V2.1-beta-build7";
-        if (fault != CardFirmware::FpgaTextAsIs)
-            fw->state().fpgaVersion = "V2.1";
-        fw->setFpgaTextFault(CardFirmware::FpgaTextFault(fault));
-        fw->receiveBytes(hex("031e0021"));
-        QCOMPARE(take().value(0), "30 0 140c2a" + field.toHex() + "80bb000001");
     }
 
     // The host's send gate closes after 512 bytes and opens on "clear to send": the
@@ -205,7 +198,6 @@ private slots:
         QTest::newRow("largest frames") << 256 << false;
         QTest::newRow("card stops clear to send") << 134 << true;
     }
-
     void hostSendGateNeverStalls()
     {
         QFETCH(int, frameSize);
@@ -226,40 +218,16 @@ private slots:
         QCOMPARE(fw->errorsSent(), 0);
     }
 
-    void linkHandOverAndRestart()
+    // A restart drops a half-read frame; had it survived, the next frame would complete it
+    // with a bad checksum.
+    void restartDropsAHalfReadFrame()
     {
-        // The boot loader's AutoBaud right behind the request belongs to the boot loader.
-        QSignalSpy bootLoader(fw, &CardFirmware::bootLoaderRequested);
-        QSignalSpy handedOver(fw, &CardFirmware::bytesForBootLoader);
-        fw->receiveBytes(frame(4, 0) + hex("5555"));
-        QCOMPARE(take(), QStringList());
-        QCOMPARE(bootLoader.count(), 1);
-        QCOMPARE(handedOver.count(), 1);
-        QCOMPARE(handedOver.at(0).at(0).toByteArray(), hex("5555"));
-
-        // A restart drops a half-read frame; had it survived, the next frame would
-        // complete it with a bad checksum.
         QSignalSpy restart(fw, &CardFirmware::restartRequested);
         fw->receiveBytes(frame(1, 0) + frame(5, 0, "abc").left(4));
         QCOMPARE(restart.count(), 1);
         fw->restartApplication();
         fw->receiveBytes(frame(5, 0, "z"));
         QCOMPARE(take(), QStringList{"5 0 7a"});
-    }
-
-    // Automatic sync follows the locks; a manual choice does not.
-    void lockChangesMoveAutomaticSync()
-    {
-        fw->setReceiveLocked(0, false);
-        QCOMPARE(take(), (QStringList{"51 0 00", "33 1 ff", "38 20 390039400202010001000000"}));
-        fw->setReceiveLocked(0, false);
-        QCOMPARE(take(), QStringList());
-        fw->setReceiveLocked(0, true);
-        QCOMPARE(take(), (QStringList{"51 0 01", "33 1 00", "38 20 390039400302010001000000"}));
-        fw->receiveBytes(frame(33, 0, hex("fe")));
-        take();
-        fw->setReceiveLocked(0, false);
-        QCOMPARE(take(), (QStringList{"51 0 00", "38 20 390039400202010001000000"}));
     }
 };
 
