@@ -9,25 +9,21 @@
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <memory>
 #include <termios.h>
 
-// A serial port that opens but refuses 115200 baud: no pseudo-terminal refuses a line
-// setting, so while the switch is on this stands in for a tty driver without that rate.
-// QSerialPort reaches the kernel through tcsetattr, which this shadows for the program.
+// No pseudo-terminal refuses a line setting: while the switch is on, this tcsetattr (which
+// QSerialPort calls) stands in for a tty driver without 115200 baud.
 static bool refuse115200 = false;
 
 extern "C" int tcsetattr(int fd, int actions, const struct termios *settings)
 {
     using Real = int (*)(int, int, const struct termios *);
     static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "tcsetattr"));
-    if (refuse115200 && settings && cfgetospeed(settings) == B115200) {
-        errno = EINVAL;
-        return -1;
-    }
+    if (refuse115200 && settings && cfgetospeed(settings) == B115200)
+        return errno = EINVAL, -1;
     return real(fd, actions, settings);
 }
-
-namespace {
 
 struct RecordingLogger : Common::ILogger
 {
@@ -38,150 +34,96 @@ struct RecordingLogger : Common::ILogger
     QStringList lines;
 };
 
-} // namespace
-
 class TestConnection : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void simpleLoggerWritesTextAsIs();
-    void factoryReadsPortText_data();
-    void factoryReadsPortText();
-    void tcpOpenAndSend();
-    void tcpOpenRefused();
-    void serialOpenAndVanish();
-    void serialOpenFailuresLogBothLines();
+    void simpleLoggerWritesTextAsIs()
+    {
+        // A % in the text is no format directive; ignoreMessage fails unless this exact text comes.
+        Common::SimpleLogger logger;
+        QTest::ignoreMessage(QtDebugMsg, "50% of a line");
+        logger.debug("50% of a line");
+        QTest::ignoreMessage(QtWarningMsg, "warning %s %d line");
+        logger.warning("warning %s %d line");
+        QTest::ignoreMessage(QtCriticalMsg, "critical %s %d line");
+        logger.critical("critical %s %d line");
+    }
+    // Made by the factory, the connections log to its logger; a port text beyond 16 bits or
+    // not a number is port 0. Sending before open is refused with a warning.
+    void tcpOpenSendAndRefused()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = server.serverPort();
+        const QString endpoint = QString("127.0.0.1:%1").arg(port);
+        RecordingLogger logger;
+        Common::ConnectionFactory factory(&logger);
+        QObject owner;
+        for (const char *text : {"65536", "abc"})
+            factory.createTcpConnection("127.0.0.1", text, &owner)->send("x");
+        Common::IConnection *connection = factory.createTcpConnection("127.0.0.1", QString::number(port), &owner);
+        connection->send("before open");
+        connection->open();
+        connection->open(); // a connection under way is not started again
+        QTRY_VERIFY(server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        const QString notOpen = "warning: Unable to send data to TCP socket: %1. The connection is not open.";
+        QTRY_COMPARE(logger.lines, QStringList({notOpen.arg("127.0.0.1:0"), notOpen.arg("127.0.0.1:0"), notOpen.arg(endpoint),
+                                                "debug: TCP connection opened to: " + endpoint}));
+        connection->open();
+        connection->send("after open");
+        QByteArray arrived;
+        QTRY_COMPARE(arrived += peer->readAll(), QByteArray("after open"));
+        QVERIFY(!server.hasPendingConnections());
+        QCOMPARE(logger.lines.size(), 4);
+        // Nothing listens there any more: refused, logged, nothing left open.
+        server.close();
+        logger.lines.clear();
+        Common::TcpConnection refused("127.0.0.1", port, &logger);
+        refused.open();
+        QTRY_COMPARE(logger.lines, QStringList{"critical: Unable to open TCP connection to: " + endpoint});
+        QVERIFY(!refused.isOpen());
+    }
+    void serialOpenFailuresAndVanish()
+    {
+        PseudoTerminal far;
+        const QString missingPath = "/dev/sablefold-no-such-port";
+        RecordingLogger missingLogger, logger;
+        Common::ConnectionFactory factory(&missingLogger);
+        std::unique_ptr<Common::IConnection> missing(factory.createSerialConnection(missingPath, nullptr));
+        Common::SerialConnection connection(far.slavePath(), &logger);
+        missing->send("x");
+        missing->open();
+        refuse115200 = true;
+        connection.open();
+        refuse115200 = false;
+        QVERIFY(!missing->isOpen() && !connection.isOpen());
+        QCOMPARE(missingLogger.lines,
+                 QStringList({"warning: Unable to write data to serial port: " + missingPath + ". The port is not open.",
+                              "critical: Unable open serial port: " + missingPath + ".",
+                              QString("critical: Error in serial port: %1 %2").arg(missingPath).arg(QSerialPort::DeviceNotFoundError)}));
+        const QString error = "critical: Error in serial port: " + far.slavePath() + " ";
+        QCOMPARE(logger.lines.value(0), "critical: Unable open serial port: " + far.slavePath() + ". The properties could not be set.");
+        QVERIFY2(logger.lines.size() == 2 && logger.lines.at(1).startsWith(error), qPrintable(logger.lines.join('\n')));
+        // The code is the refused setting's, not the "not open" a later close would leave.
+        const int code = logger.lines.at(1).mid(error.size()).toInt();
+        QVERIFY2(code != QSerialPort::NoError && code != QSerialPort::NotOpenError, qPrintable(logger.lines.at(1)));
+        // The port was really closed: accepted now, it opens, and a second open() leaves it be.
+        logger.lines.clear();
+        connection.open();
+        connection.open();
+        QCOMPARE(logger.lines, QStringList{QString("critical: Serial port: %1 ready and open.").arg(far.slavePath())});
+        QCOMPARE(connection.serialPort()->baudRate(), 115200);
+        // A vanished far end closes the port on the first error: one error line, no flood.
+        far.close();
+        QTRY_VERIFY(!connection.isOpen());
+        QTest::qWait(100);
+        QCOMPARE(logger.lines.size(), 2);
+        QVERIFY2(logger.lines.at(1).startsWith(error), qPrintable(logger.lines.at(1)));
+    }
 };
-
-void TestConnection::simpleLoggerWritesTextAsIs()
-{
-    // A % in the text is no format directive; ignoreMessage fails unless this exact text comes.
-    Common::SimpleLogger logger;
-    QTest::ignoreMessage(QtDebugMsg, "50% of a line");
-    logger.debug("50% of a line");
-    QTest::ignoreMessage(QtWarningMsg, "warning %s %d line");
-    logger.warning("warning %s %d line");
-    QTest::ignoreMessage(QtCriticalMsg, "critical %s %d line");
-    logger.critical("critical %s %d line");
-}
-
-void TestConnection::factoryReadsPortText_data()
-{
-    QTest::addColumn<QString>("portText");
-    QTest::addColumn<int>("port");
-    QTest::newRow("decimal") << "8080" << 8080;
-    QTest::newRow("largest") << "65535" << 65535;
-    QTest::newRow("beyond 16 bits") << "70000" << 0;
-    QTest::newRow("letters") << "abc" << 0;
-    QTest::newRow("empty") << "" << 0;
-}
-
-void TestConnection::factoryReadsPortText()
-{
-    QFETCH(QString, portText);
-    QFETCH(int, port);
-    RecordingLogger logger;
-    Common::ConnectionFactory factory(&logger);
-    QObject owner;
-    // The connections log to the factory's logger.
-    factory.createTcpConnection("127.0.0.1", portText, &owner)->send("x");
-    factory.createSerialConnection("/dev/sablefold-no-such-port", &owner)->send("x");
-    QCOMPARE(logger.lines, QStringList({QString("warning: Unable to send data to TCP socket: 127.0.0.1:%1. "
-                                                "The connection is not open.").arg(port),
-                                        "warning: Unable to write data to serial port: /dev/sablefold-no-such-port. "
-                                        "The port is not open."}));
-}
-
-void TestConnection::tcpOpenAndSend()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    RecordingLogger logger;
-    Common::TcpConnection connection("127.0.0.1", server.serverPort(), &logger);
-    const QString endpoint = QString("127.0.0.1:%1").arg(server.serverPort());
-    connection.send("before open"); // refused with a warning
-    connection.open();
-    connection.open(); // a connection under way is not started again
-    QTRY_VERIFY(server.hasPendingConnections());
-    QTcpSocket *peer = server.nextPendingConnection();
-    QTRY_COMPARE(logger.lines, QStringList({"warning: Unable to send data to TCP socket: " + endpoint
-                                                + ". The connection is not open.",
-                                            "debug: TCP connection opened to: " + endpoint}));
-    connection.open();
-    connection.send("after open");
-    QByteArray arrived;
-    QTRY_COMPARE(arrived += peer->readAll(), QByteArray("after open"));
-    QVERIFY(!server.hasPendingConnections());
-    QCOMPARE(logger.lines.size(), 2);
-}
-
-void TestConnection::tcpOpenRefused()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = server.serverPort();
-    server.close(); // nothing listens there now
-    RecordingLogger logger;
-    Common::TcpConnection connection("127.0.0.1", port, &logger);
-    connection.open();
-    const QString endpoint = QString("127.0.0.1:%1").arg(port);
-    QTRY_COMPARE(logger.lines, QStringList{"critical: Unable to open TCP connection to: " + endpoint});
-    // The refused attempt left nothing open to send on.
-    QVERIFY(!connection.isOpen());
-    connection.send("x");
-    QCOMPARE(logger.lines.last(),
-             "warning: Unable to send data to TCP socket: " + endpoint + ". The connection is not open.");
-}
-
-void TestConnection::serialOpenAndVanish()
-{
-    PseudoTerminal far;
-    RecordingLogger logger;
-    Common::SerialConnection connection(far.slavePath(), &logger);
-    connection.open();
-    connection.open(); // an open port is left as it is, without a second line
-    QCOMPARE(logger.lines, QStringList{QString("critical: Serial port: %1 ready and open.").arg(far.slavePath())});
-    QCOMPARE(connection.serialPort()->baudRate(), 115200);
-
-    // A vanished far end closes the port on the first error: one error line, no flood.
-    far.close();
-    QTRY_VERIFY(!connection.isOpen());
-    QTest::qWait(100);
-    QCOMPARE(logger.lines.size(), 2);
-    QVERIFY2(logger.lines.at(1).startsWith(QString("critical: Error in serial port: %1 ").arg(far.slavePath())),
-             qPrintable(logger.lines.at(1)));
-}
-
-void TestConnection::serialOpenFailuresLogBothLines()
-{
-    RecordingLogger missingLogger;
-    Common::SerialConnection missing("/dev/sablefold-no-such-port", &missingLogger);
-    missing.open();
-    QVERIFY(!missing.isOpen());
-    QCOMPARE(missingLogger.lines, QStringList({"critical: Unable open serial port: /dev/sablefold-no-such-port.",
-                                               QString("critical: Error in serial port: /dev/sablefold-no-such-port %1")
-                                                   .arg(int(QSerialPort::DeviceNotFoundError))}));
-
-    PseudoTerminal far;
-    RecordingLogger logger;
-    Common::SerialConnection connection(far.slavePath(), &logger);
-    refuse115200 = true;
-    connection.open();
-    refuse115200 = false;
-    QVERIFY(!connection.isOpen());
-    QCOMPARE(logger.lines.size(), 2);
-    QCOMPARE(logger.lines.at(0),
-             QString("critical: Unable open serial port: %1. The properties could not be set.").arg(far.slavePath()));
-    // The code is the refused setting's, not the "not open" a later close would leave.
-    const QString prefix = QString("critical: Error in serial port: %1 ").arg(far.slavePath());
-    QVERIFY2(logger.lines.at(1).startsWith(prefix), qPrintable(logger.lines.at(1)));
-    const int code = logger.lines.at(1).mid(prefix.size()).toInt();
-    QVERIFY2(code != QSerialPort::NoError && code != QSerialPort::NotOpenError, qPrintable(logger.lines.at(1)));
-    // The port was really closed: a second attempt, now accepted, opens it.
-    connection.open();
-    QVERIFY(connection.isOpen());
-}
 
 QTEST_GUILESS_MAIN(TestConnection)
 #include "tst_connection.moc"
