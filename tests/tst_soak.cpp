@@ -25,9 +25,7 @@ using FaultTest::SimulatedCards;
 
 namespace {
 
-constexpr int DefaultSoakSeconds = 90;
-constexpr int WarmUpMs = 15000;
-constexpr int SampleEveryMs = 5000;
+constexpr int DefaultSoakSeconds = 90, WarmUpMs = 15000, SampleEveryMs = 5000;
 constexpr int LifeTickMs = 25; // forty seconds of a card's life each second
 constexpr int SyncChangeEveryMs = 1500;
 // Qt's cache of style pixmaps (up to 10 MB, bounded by design) is held small, so that
@@ -43,19 +41,15 @@ struct Sample
 {
     qint64 atMs = 0;
     FaultTest::ProcessFigures process;
-    int windowObjects = 0;
-    int farEndObjects = 0;
-    int aliveObjects = 0;
+    int windowObjects = 0, farEndObjects = 0, aliveObjects = 0;
     int received[2] = {0, 0};
+    QString describe() const
+    {
+        return QString::asprintf("t=%.1fs rss=%lldkB fds=%d objects: window %d, cards %d, process %d; received %d/%d", atMs / 1000.0,
+                                 process.residentKb, process.fileDescriptors, windowObjects, farEndObjects, aliveObjects,
+                                 received[0], received[1]);
+    }
 };
-
-QString describe(const Sample &sample)
-{
-    return QString::asprintf("t=%.1fs rss=%lldkB fds=%d objects: window %d, cards %d, process %d; received %d/%d",
-                             sample.atMs / 1000.0, sample.process.residentKb, sample.process.fileDescriptors,
-                             sample.windowObjects, sample.farEndObjects, sample.aliveObjects, sample.received[0],
-                             sample.received[1]);
-}
 
 int soakSeconds()
 {
@@ -63,13 +57,11 @@ int soakSeconds()
     const int seconds = qEnvironmentVariableIntValue("SABLEFOLD_SOAK_SECONDS", &ok);
     return ok && seconds > 0 ? seconds : DefaultSoakSeconds;
 }
-
 QString labelText(KipForm *form, const char *name)
 {
     const QLabel *label = form->findChild<QLabel *>(QLatin1String(name));
     return label ? label->text() : QString();
 }
-
 bool showsCard(KipForm *form, int cardType)
 {
     KipPort *port = form->cardPort();
@@ -83,116 +75,96 @@ class SoakTest : public QObject
 {
     Q_OBJECT
 
+    UiTest::SettingsSandbox sandbox;
+
 private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         qRegisterMetaType<QSerialPort::SerialPortError>();
     }
-    void bothSlotsOnLivingCards();
-
-private:
-    UiTest::SettingsSandbox sandbox;
-};
-
-void SoakTest::bothSlotsOnLivingCards()
-{
-    QPixmapCache::setCacheLimit(StyleCacheKb);
-    const bool countingObjects = FaultTest::startCountingObjects();
-    const int cardTypes[2] = {KipPort::MadiBnc, KipPort::Optocore};
-    SimulatedCards cards({cardTypes[0], cardTypes[1]});
-    MainWindow window(nullptr, cards.lister());
-    window.show();
-    KipForm *forms[2] = {window.slotForm(0), window.slotForm(1)};
-    KipPort *ports[2] = {forms[0]->cardPort(), forms[1]->cardPort()};
-    QTRY_VERIFY_WITH_TIMEOUT(showsCard(forms[0], cardTypes[0]) && showsCard(forms[1], cardTypes[1]), 15000);
-
-    for (int slot = 0; slot < 2; ++slot) {
-        CardFirmware &firmware = cards.card(slot).firmware();
-        firmware.setLivingSeed(quint32(slot + 1));
-        firmware.livingTimer()->setInterval(LifeTickMs);
-        firmware.setLiving(true);
-    }
-    QSignalSpy lost0(ports[0], &KipPort::kipCardTypeChanged), lost1(ports[1], &KipPort::kipCardTypeChanged);
-
-    // The user switches the master between word clock and automatic.
-    int syncChanges = 0;
-    QTimer syncChanger;
-    connect(&syncChanger, &QTimer::timeout, this, [&] { ports[0]->sendSyncSource(++syncChanges % 2 ? -2 : -1); });
-    syncChanger.start(SyncChangeEveryMs);
-
-    const int durationMs = soakSeconds() * 1000;
-    QVector<Sample> samples;
-    QStringList shownWrongly;
-    QElapsedTimer clock;
-    const auto takeSample = [&] {
-        Sample sample;
-        sample.atMs = clock.elapsed();
-        sample.process = FaultTest::processFigures();
-        sample.windowObjects = FaultTest::objectCount(&window);
-        sample.farEndObjects = FaultTest::objectCount(&cards.farEnd());
-        sample.aliveObjects = FaultTest::objectsAlive();
+    void bothSlotsOnLivingCards()
+    {
+        QPixmapCache::setCacheLimit(StyleCacheKb);
+        const bool countingObjects = FaultTest::startCountingObjects();
+        const int cardTypes[2] = {KipPort::MadiBnc, KipPort::Optocore};
+        SimulatedCards cards({cardTypes[0], cardTypes[1]});
+        MainWindow window(nullptr, cards.lister());
+        window.show();
+        KipForm *forms[2] = {window.slotForm(0), window.slotForm(1)};
+        KipPort *ports[2] = {forms[0]->cardPort(), forms[1]->cardPort()};
+        QTRY_VERIFY_WITH_TIMEOUT(showsCard(forms[0], cardTypes[0]) && showsCard(forms[1], cardTypes[1]), 15000);
         for (int slot = 0; slot < 2; ++slot) {
-            sample.received[slot] = ports[slot]->messagesReceivedCount();
-            // The form shows the temperature of the port's last card report.
-            const QString expected = QStringLiteral("%1°C").arg(ports[slot]->hardwareStatus().temperature);
-            if (labelText(forms[slot], "temperatureLabel") != expected)
-                shownWrongly << QStringLiteral("slot %1 at %2 ms").arg(slot).arg(sample.atMs);
+            CardFirmware &firmware = cards.card(slot).firmware();
+            firmware.setLivingSeed(quint32(slot + 1));
+            firmware.livingTimer()->setInterval(LifeTickMs);
+            firmware.setLiving(true);
         }
-        samples.append(sample);
-        qInfo().noquote() << describe(sample);
-    };
-
-    QEventLoop loop;
-    QTimer sampler;
-    connect(&sampler, &QTimer::timeout, this, [&] {
+        QSignalSpy lost0(ports[0], &KipPort::kipCardTypeChanged), lost1(ports[1], &KipPort::kipCardTypeChanged);
+        // The user switches the master between word clock and automatic.
+        int syncChanges = 0;
+        QTimer syncChanger;
+        connect(&syncChanger, &QTimer::timeout, this, [&] { ports[0]->sendSyncSource(++syncChanges % 2 ? -2 : -1); });
+        syncChanger.start(SyncChangeEveryMs);
+        const int durationMs = soakSeconds() * 1000;
+        QVector<Sample> samples;
+        QStringList shownWrongly;
+        QElapsedTimer clock;
+        QEventLoop loop;
+        const auto takeSample = [&] {
+            Sample sample{clock.elapsed(), FaultTest::processFigures(), FaultTest::objectCount(&window),
+                          FaultTest::objectCount(&cards.farEnd()), FaultTest::objectsAlive()};
+            for (int slot = 0; slot < 2; ++slot) {
+                sample.received[slot] = ports[slot]->messagesReceivedCount();
+                // The form shows the temperature of the port's last card report.
+                if (labelText(forms[slot], "temperatureLabel") != QStringLiteral("%1°C").arg(ports[slot]->hardwareStatus().temperature))
+                    shownWrongly << QStringLiteral("slot %1 at %2 ms").arg(slot).arg(sample.atMs);
+            }
+            samples.append(sample);
+            qInfo().noquote() << sample.describe();
+            if (sample.atMs >= durationMs)
+                loop.quit();
+        };
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, this, takeSample);
+        clock.start();
         takeSample();
-        if (clock.elapsed() >= durationMs)
-            loop.quit();
-    });
-    clock.start();
-    takeSample();
-    sampler.start(SampleEveryMs);
-    loop.exec();
-    syncChanger.stop();
-
-    QVERIFY2(samples.size() >= 3, "the soak must run past its warm-up: raise SABLEFOLD_SOAK_SECONDS");
-    int first = 0;
-    while (first < samples.size() - 1 && samples.at(first).atMs < WarmUpMs)
-        ++first;
-    const Sample &baseline = samples.at(first);
-    const Sample &last = samples.last();
-    qInfo().noquote() << "after warm-up:" << describe(baseline);
-
-    // Both cards stayed, their reports kept coming, and the forms showed them.
-    QCOMPARE(lost0.count() + lost1.count(), 0);
-    QVERIFY2(shownWrongly.isEmpty(), qPrintable(shownWrongly.join(", ")));
-    for (int slot = 0; slot < 2; ++slot) {
-        QVERIFY(showsCard(forms[slot], cardTypes[slot]));
-        QVERIFY2(last.received[slot] - baseline.received[slot] > (last.atMs - baseline.atMs) / 1000,
-                 "fewer reports than one a second");
+        sampler.start(SampleEveryMs);
+        loop.exec();
+        syncChanger.stop();
+        QVERIFY2(samples.size() >= 3, "the soak must run past its warm-up: raise SABLEFOLD_SOAK_SECONDS");
+        int first = 0;
+        while (first < samples.size() - 1 && samples.at(first).atMs < WarmUpMs)
+            ++first;
+        const Sample &baseline = samples.at(first), &last = samples.last();
+        qInfo().noquote() << "after warm-up:" << baseline.describe();
+        // Both cards stayed, their reports kept coming, and the forms showed them.
+        QCOMPARE(lost0.count() + lost1.count(), 0);
+        QVERIFY2(shownWrongly.isEmpty(), qPrintable(shownWrongly.join(", ")));
+        for (int slot = 0; slot < 2; ++slot) {
+            QVERIFY(showsCard(forms[slot], cardTypes[slot]));
+            QVERIFY2(last.received[slot] - baseline.received[slot] > (last.atMs - baseline.atMs) / 1000, "fewer reports than one a second");
+        }
+        // The last setting reached the card, and the card's report of it reached the port.
+        const bool wordClock = syncChanges % 2 == 1;
+        const CardState &master = cards.card(0).firmware().state();
+        QTRY_COMPARE_WITH_TIMEOUT(master.syncAuto, !wordClock, 3000);
+        if (wordClock)
+            QCOMPARE(int(master.syncSource), 254);
+        QTRY_COMPARE_WITH_TIMEOUT(ports[0]->syncAuto(), !wordClock, 3000);
+        for (const Sample &sample : samples.mid(first)) {
+            QCOMPARE(sample.process.fileDescriptors, baseline.process.fileDescriptors);
+            QCOMPARE(sample.windowObjects, baseline.windowObjects);
+            QCOMPARE(sample.farEndObjects, baseline.farEndObjects);
+            if (countingObjects)
+                QVERIFY2(qAbs(sample.aliveObjects - baseline.aliveObjects) <= TransientObjects, qPrintable(sample.describe()));
+        }
+        QVERIFY2(last.process.residentKb - baseline.process.residentKb <= ResidentToleranceKb,
+                 qPrintable(QStringLiteral("resident memory grew by %1 kB").arg(last.process.residentKb - baseline.process.residentKb)));
+        if (!countingObjects)
+            qWarning("objects alive in the process not counted: this Qt offers no object hooks");
     }
-    // The last setting reached the card, and the card's report of it reached the port.
-    const bool wordClock = syncChanges % 2 == 1;
-    const CardState &master = cards.card(0).firmware().state();
-    QTRY_COMPARE_WITH_TIMEOUT(master.syncAuto, !wordClock, 3000);
-    if (wordClock)
-        QCOMPARE(int(master.syncSource), 254);
-    QTRY_COMPARE_WITH_TIMEOUT(ports[0]->syncAuto(), !wordClock, 3000);
-
-    for (const Sample &sample : samples.mid(first)) {
-        QCOMPARE(sample.process.fileDescriptors, baseline.process.fileDescriptors);
-        QCOMPARE(sample.windowObjects, baseline.windowObjects);
-        QCOMPARE(sample.farEndObjects, baseline.farEndObjects);
-        if (countingObjects)
-            QVERIFY2(qAbs(sample.aliveObjects - baseline.aliveObjects) <= TransientObjects, qPrintable(describe(sample)));
-    }
-    QVERIFY2(last.process.residentKb - baseline.process.residentKb <= ResidentToleranceKb,
-             qPrintable(QStringLiteral("resident memory grew by %1 kB")
-                            .arg(last.process.residentKb - baseline.process.residentKb)));
-    if (!countingObjects)
-        qWarning("objects alive in the process not counted: this Qt offers no object hooks");
-}
+};
 
 int main(int argc, char **argv)
 {
