@@ -22,7 +22,7 @@ QByteArray pattern(int size, int seed)
 {
     QByteArray bytes;
     for (int i = 0; i < size; ++i)
-        bytes.append(char((i * 13 + seed) & 0xFF));
+        bytes.append(char(i * 13 + seed));
     return bytes;
 }
 
@@ -33,27 +33,16 @@ void writeFile(const QString &path, const QByteArray &contents)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QByteArray be16(int value)
-{
-    return QByteArray() + char((value >> 8) & 0xFF) + char(value & 0xFF);
-}
+QByteArray be16(int value) { return QByteArray() + char(value >> 8) + char(value); }
 
-// The module behind a card port that was never opened: what the controller sends is
-// read back from the port's transmit log ("<type name> <param> <bytes, comma
-// separated>"), the module's replies go in as frames.
+const QByteArray Zero(1, '\0');
+const QList<QVariantList> StartedAndEnded{{true}, {false}};
+
+// The module behind a card port that was never opened: what the controller sends is read
+// back from the port's transmit log ("<type name> <param> <bytes, comma separated>"), the
+// module's replies go in as frames.
 struct Module
 {
-    Module()
-        : panel(&port, nullptr), updating(&panel, &OptocoreUpdatePanel::updating),
-          progress(&panel, &OptocoreUpdatePanel::updateProgress),
-          cardStatus(&panel, &OptocoreUpdatePanel::cardStatus), status(&port, &KipPort::statusMessage)
-    {
-        QObject::connect(&panel, &OptocoreUpdatePanel::updating, [this](bool on) {
-            if (!on)
-                progressAtEnd = progress.isEmpty() ? -1 : progress.last().at(0).toInt();
-        });
-    }
-
     // Set up before the panel, which asks for the module's version as it is made.
     QMetaObject::Connection readTransmitLog()
     {
@@ -69,23 +58,20 @@ struct Module
             updates.append(message);
         });
     }
-    void reply(int param, const QByteArray &data) { deliver(49, param, data); }
-    void deliver(int type, int param, const QByteArray &data) { UiTest::deliver(&port, type, param, data); }
+    void reply(int param, const QByteArray &data, int type = 49) { UiTest::deliver(&port, type, param, data); }
     // Acknowledges the last update message the way a working module does.
     void acknowledgeLast()
     {
-        const SerialMessage last = updates.last();
-        reply(last.param, QByteArray(1, '\0') + (last.param == 4 ? last.data.left(2) : QByteArray()));
+        reply(updates.last().param, Zero + (updates.last().param == 4 ? updates.last().data.left(2) : QByteArray()));
     }
     QPushButton *button() { return panel.findChild<QPushButton *>("optocoreUpdateButton"); }
     QString label(const char *name) { return panel.findChild<QLabel *>(name)->text(); }
-
     // Presses the button and answers both version requests: the build description is out.
     void startUpdate()
     {
         QCOMPARE(versionRequests, 1); // asked for as the panel was made
         QVERIFY(!button()->isEnabled());
-        deliver(47, 0, "OC 7.01.01");
+        reply(0, "OC 7.01.01", 47);
         QVERIFY(button()->isEnabled());
         button()->click();
         QVERIFY(!button()->isEnabled());
@@ -94,20 +80,16 @@ struct Module
         reply(0, QByteArray("OC 7.01.01\0", 11)); // the second answer starts nothing more
         QCOMPARE(updates.size(), 3);
         QCOMPARE(updates.last().param, 1);
-        QCOMPARE(updating.count(), 1);
-        QCOMPARE(updating.at(0).at(0).toBool(), true);
+        QCOMPARE(updating, QList<QVariantList>{{true}});
     }
 
     KipPort port{nullptr, 0};
     QList<SerialMessage> updates;
     int versionRequests = 0;
-    int progressAtEnd = -2;
     QMetaObject::Connection log = readTransmitLog();
-    OptocoreUpdatePanel panel;
-    QSignalSpy updating;
-    QSignalSpy progress;
-    QSignalSpy cardStatus;
-    QSignalSpy status;
+    OptocoreUpdatePanel panel{&port, nullptr};
+    QSignalSpy updating{&panel, &OptocoreUpdatePanel::updating}, progress{&panel, &OptocoreUpdatePanel::updateProgress};
+    QSignalSpy cardStatus{&panel, &OptocoreUpdatePanel::cardStatus}, status{&port, &KipPort::statusMessage};
 };
 
 } // namespace
@@ -129,78 +111,41 @@ private slots:
     }
     void cleanup()
     {
-        for (const QString &path : {OptocoreUpdater::buildInfoPath(), OptocoreUpdater::firstFilePath(),
-                                    OptocoreUpdater::secondFilePath()})
+        for (const QString &path :
+             {OptocoreUpdater::buildInfoPath(), OptocoreUpdater::firstFilePath(), OptocoreUpdater::secondFilePath()})
             QFile::remove(path);
-    }
-
-    // The build description goes out as 64 bytes and shows up to its first zero byte.
-    void buildInfo_data()
-    {
-        QTest::addColumn<QByteArray>("contents"); // null: no build.txt
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("padded") << QByteArray("OC 7.12.21") << QByteArray("OC 7.12.21") + QByteArray(54, '\0')
-                                << "OC 7.12.21";
-        const QByteArray longInfo = QByteArray("build ") + QByteArray(80, 'x');
-        QTest::newRow("cut to 64") << longInfo << longInfo.left(64) << QString(longInfo.left(64));
-        QTest::newRow("up to a zero byte") << QByteArray("v2\0junk", 7) << QByteArray("v2\0junk", 7) + QByteArray(57, '\0')
-                                           << "v2";
-        QTest::newRow("no file") << QByteArray() << QByteArray(64, '\0') << "";
-    }
-    void buildInfo()
-    {
-        QFETCH(QByteArray, contents);
-        QFETCH(QByteArray, sent);
-        QFETCH(QString, shown);
-        QFile::remove(OptocoreUpdater::buildInfoPath());
-        if (!contents.isNull())
-            writeFile(OptocoreUpdater::buildInfoPath(), contents);
-        QCOMPARE(OptocoreUpdater::readBuildInfo(), sent);
-        Module module;
-        QCOMPARE(module.label("firmwareAvailableLabel"), shown);
-        if (contents.isNull())
-            return;
-        module.startUpdate();
-        QCOMPARE(module.updates.last().data, sent);
     }
 
     void fullUpdate()
     {
         Module module;
         module.startUpdate();
+        int progressAtEnd = -1;
+        connect(&module.panel, &OptocoreUpdatePanel::updating,
+                [&] { progressAtEnd = module.progress.last().at(0).toInt(); });
         module.acknowledgeLast();
-        // Out-of-turn acknowledgements change nothing.
-        module.reply(1, QByteArray(1, '\0'));
-        module.reply(3, QByteArray(1, '\0'));
+        module.reply(1, Zero); // out of turn: changes nothing
+        module.reply(3, Zero);
         QCOMPARE(module.updates.size(), 4);
         for (int i = 0; i < 20 && module.updates.last().param != 0; ++i)
             module.acknowledgeLast();
-
-        // build description, announcement, 3 packets, announcement, 2 packets, version request
-        const QList<SerialMessage> updates = module.updates.mid(2);
-        QCOMPARE(updates.size(), 9);
-        QCOMPARE(updates.at(1).param, 2);
-        QCOMPARE(updates.at(1).data, be16(3));
-        QCOMPARE(updates.at(5).param, 3);
-        QCOMPARE(updates.at(5).data, be16(2));
-        QByteArray first;
-        QByteArray second;
-        for (int i : {2, 3, 4, 6, 7}) {
-            QCOMPARE(updates.at(i).param, 4);
-            QCOMPARE(updates.at(i).data.left(2), be16(i < 5 ? i - 2 : i - 6));
-            (i < 5 ? first : second) += updates.at(i).data.mid(2);
-        }
-        QCOMPARE(first, firstFile);
-        QCOMPARE(second, secondFile);
-        QList<int> values;
-        for (const QList<QVariant> &args : module.progress)
-            values.append(args.at(0).toInt());
-        QCOMPARE(values, (QList<int>{21, 42, 49, 99, 99, 100}));
-        QCOMPARE(module.progressAtEnd, 100); // 100 before the result
-        QCOMPARE(module.updating.count(), 2);
+        const auto frames = [](const QList<SerialMessage> &messages) {
+            QList<QByteArray> list;
+            for (const SerialMessage &message : messages)
+                list << message.encode();
+            return list;
+        };
+        const auto packet = [](int param, const QByteArray &data) { return SerialMessage(49, param, data); };
+        QCOMPARE(frames(module.updates.mid(2)),
+                 frames({packet(1, "OC 7.12.21" + QByteArray(54, '\0')), packet(2, be16(3)),
+                         packet(4, be16(0) + firstFile.left(128)), packet(4, be16(1) + firstFile.mid(128, 128)),
+                         packet(4, be16(2) + firstFile.mid(256)), packet(3, be16(2)),
+                         packet(4, be16(0) + secondFile.left(128)), packet(4, be16(1) + secondFile.mid(128)),
+                         packet(0, QByteArray())}));
+        QCOMPARE(module.progress, (QList<QVariantList>{{21}, {42}, {49}, {99}, {99}, {100}}));
+        QCOMPARE(progressAtEnd, 100); // 100 before the result
+        QCOMPARE(module.updating, StartedAndEnded);
         QVERIFY(module.status.contains(QVariantList{"Optocore updated successfully"}));
-
         // The new version is shown, the loader is told to exit, then the card panel hears
         // that this is an Optocore card again.
         module.reply(0, QByteArray("OC 7.12.21\0", 11));
@@ -216,27 +161,21 @@ private slots:
     void moduleFaults_data()
     {
         QTest::addColumn<int>("goodReplies"); // after the build description went out
-        QTest::addColumn<int>("param");
+        QTest::addColumn<int>("param"); // -1: the slot form's watchdog gives up, silently
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("status");
-        const QString first = OptocoreUpdater::firstFilePath();
-        const QString second = OptocoreUpdater::secondFilePath();
-        QTest::newRow("build description refused")
-            << 0 << 1 << QByteArray::fromHex("02")
-            << "File Checksum error at packet -1 in file " + OptocoreUpdater::buildInfoPath() + ". Update aborted";
-        QTest::newRow("packet refused") << 3 << 4 << QByteArray::fromHex("040001")
-                                        << "Flash Verify error at packet 1 in file " + first + ". Update aborted";
-        QTest::newRow("second file's size refused") << 5 << 3 << QByteArray::fromHex("03")
-                                                    << "File Size error at packet -1 in file " + second + ". Update aborted";
-        QTest::newRow("reply too short") << 3 << 4 << QByteArray::fromHex("0000")
-                                         << "Packet number not received at packet 1 in file " + first + ". Update aborted";
-        QTest::newRow("older packet acknowledged")
-            << 3 << 4 << QByteArray::fromHex("000000")
-            << "Packet number sequence error: 0 received at packet 1 in file " + first + ". Update aborted";
-        QTest::newRow("unknown result") << 6 << 4 << QByteArray::fromHex("2A0000")
-                                        << "unknown at packet 0 in file " + second + ". Update aborted";
-        // The slot form's watchdog gave up on the update: the transfer stops, silently.
-        QTest::newRow("given up by the watchdog") << 2 << -1 << QByteArray() << "";
+        const QString first = " in file " + OptocoreUpdater::firstFilePath() + ". Update aborted";
+        const QString info = " in file " + OptocoreUpdater::buildInfoPath() + ". Update aborted";
+        const QString second = " in file " + OptocoreUpdater::secondFilePath() + ". Update aborted";
+        const auto row = [](const char *name, int good, int param, const char *data, const QString &text) {
+            QTest::newRow(name) << good << param << QByteArray::fromHex(data) << text;
+        };
+        row("build description refused", 0, 1, "02", "File Checksum error at packet -1" + info);
+        row("packet refused", 3, 4, "040001", "Flash Verify error at packet 1" + first);
+        row("second file's size refused", 5, 3, "03", "File Size error at packet -1" + second);
+        row("reply too short", 3, 4, "0000", "Packet number not received at packet 1" + first);
+        row("older packet acknowledged", 3, 4, "000000", "Packet number sequence error: 0 received at packet 1" + first);
+        row("given up by the watchdog", 2, -1, "", "");
     }
     void moduleFaults()
     {
@@ -259,67 +198,77 @@ private slots:
             QCOMPARE(module.status.last().at(0).toString(), status);
         QCOMPARE(module.updates.size(), before + 1);
         QCOMPARE(module.updates.last().param, 5); // leave the loader
-        QCOMPARE(module.updating.count(), 2);
-        QCOMPARE(module.updating.last().at(0).toBool(), false);
-
+        QCOMPARE(module.updating, StartedAndEnded);
         // Late acknowledgements send nothing more, and a module that refuses to leave its
         // loader is not asked again and again.
         module.reply(4, QByteArray::fromHex("000000"));
-        module.reply(2, QByteArray(1, '\0'));
+        module.reply(2, Zero);
         module.reply(5, QByteArray::fromHex("01"));
         QCOMPARE(module.updates.size(), before + 1);
-        QCOMPARE(module.updating.count(), 2);
+        QCOMPARE(module.updating, StartedAndEnded);
         QVERIFY(!module.status.contains(QVariantList{"Optocore updated successfully"}));
     }
 
-    // The panel refuses on the press, before the module is asked anything.
-    void unusableFiles_data()
+    // The build description goes out as 64 bytes and shows up to its first zero byte. The
+    // panel refuses unusable files on the press, before the module is asked anything; the
+    // updater checks again when it starts, as the files may have changed since the press,
+    // and reports from the event loop.
+    void files_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("remove"); // else: leave it empty
-        QTest::addColumn<QString>("status");
-        QTest::newRow("no build.txt") << OptocoreUpdater::buildInfoPath() << true << "Build.txt file not found";
-        QTest::newRow("no udi71221.bin") << OptocoreUpdater::firstFilePath() << true << "udi71221.bin file not found";
-        QTest::newRow("no pdi71221.sop") << OptocoreUpdater::secondFilePath() << true << "pdi71221.sop file not found";
-        QTest::newRow("empty udi71221.bin") << OptocoreUpdater::firstFilePath() << false << "udi71221.bin is empty";
-        QTest::newRow("empty pdi71221.sop") << OptocoreUpdater::secondFilePath() << false << "pdi71221.sop is empty";
+        QTest::addColumn<QByteArray>("contents"); // null: no file
+        QTest::addColumn<QByteArray>("buildInfo");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("status"); // empty: accepted
+        const QString info = OptocoreUpdater::buildInfoPath();
+        const QByteArray longInfo = QByteArray("build ") + QByteArray(80, 'x'), zeroInside("v2\0junk", 7);
+        const QByteArray usual = "OC 7.12.21" + QByteArray(54, '\0');
+        QTest::newRow("build.txt cut to 64") << info << longInfo << longInfo.left(64) << QString(longInfo.left(64)) << "";
+        QTest::newRow("build.txt up to a zero byte") << info << zeroInside << zeroInside + QByteArray(57, '\0') << "v2"
+                                                     << "";
+        QTest::newRow("no build.txt") << info << QByteArray() << QByteArray(64, '\0') << "" << "Build.txt file not found";
+        QTest::newRow("no udi71221.bin") << OptocoreUpdater::firstFilePath() << QByteArray() << usual << "OC 7.12.21"
+                                         << "udi71221.bin file not found";
+        QTest::newRow("empty pdi71221.sop") << OptocoreUpdater::secondFilePath() << QByteArray("") << usual
+                                            << "OC 7.12.21" << "pdi71221.sop is empty";
     }
-    void unusableFiles()
+    void files()
     {
         QFETCH(QString, file);
-        QFETCH(bool, remove);
+        QFETCH(QByteArray, contents);
+        QFETCH(QByteArray, buildInfo);
+        QFETCH(QString, shown);
         QFETCH(QString, status);
-        if (remove)
-            QFile::remove(file);
-        else
-            writeFile(file, QByteArray());
+        QFile::remove(file);
+        if (!contents.isNull())
+            writeFile(file, contents);
+        QCOMPARE(OptocoreUpdater::readBuildInfo(), buildInfo);
         Module module;
-        module.deliver(47, 0, "OC 7.01.01");
+        QCOMPARE(module.label("firmwareAvailableLabel"), shown);
+        if (status.isEmpty())
+            return;
+        module.reply(0, "OC 7.01.01", 47);
         module.button()->click();
         QCOMPARE(module.status.last().at(0).toString(), status);
         QVERIFY(module.updates.isEmpty());
         QCOMPARE(module.updating.count(), 0);
         QVERIFY(module.button()->isEnabled());
-    }
+        if (file == OptocoreUpdater::buildInfoPath())
+            return; // the updater itself sends 64 zero bytes then
 
-    // The updater checks again when it starts: the files may have changed since the press.
-    void updaterRefusesEmptyFile()
-    {
         OptocoreUpdater updater(nullptr);
         int sent = 0;
         connect(&updater, &OptocoreUpdater::sendMessage, [&sent] { ++sent; });
         QSignalSpy finished(&updater, &OptocoreUpdater::finished);
-        QSignalSpy status(&updater, &OptocoreUpdater::statusMessage);
-        writeFile(OptocoreUpdater::secondFilePath(), QByteArray());
+        QSignalSpy texts(&updater, &OptocoreUpdater::statusMessage);
         updater.start();
         updater.start();
         QCOMPARE(finished.count(), 0);
         QVERIFY(finished.wait(1000));
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).toBool(), false);
-        QCOMPARE(status.last().at(0).toString(), QString("pdi71221.sop is empty"));
+        QCOMPARE(finished, QList<QVariantList>{{false}});
+        QCOMPARE(texts.last().at(0).toString(), status);
         for (int step : {1, 2}) {
-            SerialMessage ack(49, step, QByteArray(1, '\0'));
+            SerialMessage ack(49, step, Zero);
             updater.receiveMessage(&ack);
         }
         QCOMPARE(sent, 0);

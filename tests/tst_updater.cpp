@@ -11,27 +11,16 @@
 using Common::Updater;
 using ByteList = QList<QByteArray>;
 
-static QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray result;
-    for (int value : values)
-        result.append(char(value));
-    return result;
-}
-
-static const QByteArray Ack = bytes({0xCC});
-static const QByteArray Nak = bytes({0x33});
-static const QByteArray NotBootLoader = bytes({0xAA});
-static const QByteArray AutoBaud = bytes({0x55, 0x55});
-static const QByteArray Ping = bytes({0x03, 0x20, 0x20});
-static const QByteArray GetStatus = bytes({0x03, 0x23, 0x23});
-static const QByteArray Reset = bytes({0x03, 0x25, 0x25});
-static const QByteArray StatusSuccess = bytes({0x03, 0x40, 0x40});
+static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+static const QByteArray Ack = hex("CC"), Nak = hex("33"), NotBootLoader = hex("AA"), AutoBaud = hex("5555");
+static const QByteArray Ping = hex("032020"), GetStatus = hex("032323"), Reset = hex("032525");
+static const QByteArray StatusSuccess = hex("034040");
 
 // Download of a size below 64 KiB.
 static QByteArray downloadOf(int size)
 {
-    return bytes({0x0B, (0x21 + (size >> 8) + (size & 0xFF)) & 0xFF, 0x21, 0, 0, 0, 0, 0, 0, size >> 8, size & 0xFF});
+    const char head[] = {0x0B, char(0x21 + (size >> 8) + size), 0x21, 0, 0, 0, 0, 0, 0, char(size >> 8), char(size)};
+    return QByteArray(head, sizeof head);
 }
 
 static QByteArray sendData(const QByteArray &block)
@@ -39,74 +28,70 @@ static QByteArray sendData(const QByteArray &block)
     int sum = 0x24;
     for (char byte : block)
         sum += quint8(byte);
-    return bytes({67, sum & 0xFF, 0x24}) + block;
+    return QByteArray(1, char(67)) + char(sum) + char(0x24) + block;
 }
 
 static QByteArray pattern(int size)
 {
     QByteArray data;
     for (int i = 0; i < size; ++i)
-        data.append(char((i * 7 + 3) & 0xFF));
+        data.append(char(i * 7 + 3));
     return data;
+}
+
+template <typename T>
+static QList<T> args(const QSignalSpy &spy)
+{
+    QList<T> list;
+    for (const QList<QVariant> &call : spy)
+        list.append(call.at(0).value<T>());
+    return list;
 }
 
 // One updater on a code file, with everything it emits recorded.
 struct Harness
 {
-    explicit Harness(const QString &fileName)
-        : updater(nullptr, fileName), sent(&updater, &Updater::sendData), progress(&updater, &Updater::progress),
-          finished(&updater, &Updater::finished), status(&updater, &Updater::statusMessage)
-    {
-    }
+    explicit Harness(const QString &fileName) : updater(nullptr, fileName) {}
 
     ByteList takeSent()
     {
-        ByteList blocks;
-        for (const QList<QVariant> &call : sent)
-            blocks.append(call.at(0).toByteArray());
+        const ByteList blocks = args<QByteArray>(sent);
         sent.clear();
         return blocks;
     }
-    void feed(const QByteArray &data) { updater.receiveData(data); }
-    QStringList statusTexts() const
+    void feed(const ByteList &blocks)
     {
-        QStringList texts;
-        for (const QList<QVariant> &call : status)
-            texts.append(call.at(0).toString());
-        return texts;
+        for (const QByteArray &block : blocks)
+            updater.receiveData(block);
     }
-    // Runs the single-shot probe a second after the reset now; the card's application
+    // The single-shot probe a second after the reset, fired now; the card's application
     // answers it, which reports the result.
     void probeAfterReset(bool expected)
     {
         QTimer *timer = updater.autoBaudTimer();
-        QVERIFY(timer->isActive() && timer->isSingleShot());
-        QCOMPARE(timer->interval(), 1000);
+        QVERIFY(timer->isActive() && timer->isSingleShot() && timer->interval() == 1000);
         timer->stop();
         QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
         QCOMPARE(takeSent(), ByteList{AutoBaud});
-        feed(NotBootLoader);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).toBool(), expected);
+        feed({NotBootLoader});
+        QCOMPARE(args<bool>(finished), QList<bool>{expected});
     }
-    // Plays a boot loader that accepts everything until the updater resets it; returns
-    // what the SendData packets carried.
+    // A boot loader that accepts everything until it is reset; returns what the SendData
+    // packets carried.
     QByteArray playAcceptingCard()
     {
         QByteArray image;
         for (ByteList out = takeSent(); !out.isEmpty() && out.last() != Reset; out = takeSent()) {
             if (out.last().size() == 67)
                 image += out.last().mid(3);
-            feed(out.last() == GetStatus ? Ack + StatusSuccess : Ack);
+            feed({out.last() == GetStatus ? Ack + StatusSuccess : Ack});
         }
         return image;
     }
 
     Updater updater;
-    QSignalSpy sent;
-    QSignalSpy progress;
-    QSignalSpy finished;
-    QSignalSpy status;
+    QSignalSpy sent{&updater, &Updater::sendData}, progress{&updater, &Updater::progress};
+    QSignalSpy finished{&updater, &Updater::finished}, status{&updater, &Updater::statusMessage};
 };
 
 class UpdaterTest : public QObject
@@ -117,11 +102,10 @@ class UpdaterTest : public QObject
 
     QString codeFile(const QByteArray &contents, const QString &name = QStringLiteral("code.bin"))
     {
-        const QString path = dir.filePath(name);
-        QFile file(path);
+        QFile file(dir.filePath(name));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+        return file.fileName();
     }
 
 private slots:
@@ -131,154 +115,120 @@ private slots:
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.warning=false"));
     }
 
-    // The whole exchange for a 100-byte file: announced as 128 bytes, sent as two blocks,
-    // the second padded with 0xFF, 100 % once the card is reset, and the result once the
-    // card's application answers the probe a second later.
+    // A 100-byte file is announced as 128 bytes and sent as two blocks, the second padded
+    // with 0xFF; 100 % once the card is reset, the result once the probe is answered.
     void completeUpdateOf100Bytes()
     {
         const QByteArray code = pattern(100);
         Harness h(codeFile(code));
         h.updater.autoBaud();
         QCOMPARE(h.takeSent(), ByteList{AutoBaud});
-        h.feed(Ack);
-        QCOMPARE(h.takeSent(), ByteList{Ping});
-        h.feed(Ack);
-        QCOMPARE(h.takeSent(), ByteList{GetStatus});
-        h.feed(Ack);
-        QVERIFY(h.takeSent().isEmpty());
-        h.feed(StatusSuccess);
-        QCOMPARE(h.takeSent(), (ByteList{Ack, downloadOf(128)}));
-        h.feed(Ack);
-        QCOMPARE(h.takeSent(), ByteList{GetStatus});
-        h.feed(Ack + StatusSuccess);
-        QCOMPARE(h.takeSent(), (ByteList{Ack, sendData(code.left(64))}));
-        h.feed(Ack);
-        h.feed(Ack + StatusSuccess);
-        QCOMPARE(h.takeSent().last(), sendData(code.mid(64) + QByteArray(28, char(0xFF))));
-        h.feed(Ack);
-        h.feed(Ack + StatusSuccess);
-        QCOMPARE(h.takeSent(), (ByteList{GetStatus, Ack, Reset}));
-        QList<int> progress;
-        for (const QList<QVariant> &call : h.progress)
-            progress.append(call.at(0).toInt());
-        QCOMPARE(progress, (QList<int>{0, 63, 99, 100}));
-        QCOMPARE(h.statusTexts(),
+        const QList<QPair<QByteArray, ByteList>> exchange{ // each reply, and what goes out on it
+            {Ack, {Ping}}, {Ack, {GetStatus}}, {Ack, {}}, {StatusSuccess, {Ack, downloadOf(128)}}, {Ack, {GetStatus}},
+            {Ack + StatusSuccess, {Ack, sendData(code.left(64))}}, {Ack, {GetStatus}},
+            {Ack + StatusSuccess, {Ack, sendData(code.mid(64) + QByteArray(28, char(0xFF)))}}, {Ack, {GetStatus}},
+            {Ack + StatusSuccess, {Ack, Reset}}, {Ack, {}}};
+        for (const auto &step : exchange) {
+            h.feed({step.first});
+            QCOMPARE(h.takeSent(), step.second);
+        }
+        QCOMPARE(args<int>(h.progress), (QList<int>{0, 63, 99, 100}));
+        QCOMPARE(args<QString>(h.status),
                  (QStringList{"Download started", "Downloaded 64", "Downloaded 100", "Update successful. Resetting"}));
         QCOMPARE(h.finished.count(), 0);
-        h.feed(Ack); // the card's ack of the Reset changes nothing
-        QVERIFY(h.takeSent().isEmpty());
         h.probeAfterReset(true);
     }
 
-    // Answers split or joined by serial reads, zero bytes before or between them, and
-    // packets that cannot be one (reported and dropped) while the GetStatus awaits its
-    // ack and status.
+    // Replies split by serial reads, zero bytes around them, packets that cannot be one
+    // (reported and dropped) and bytes out of place: noise before the answer to AutoBaud is
+    // dropped byte by byte, and before autoBaud()/start() nothing is awaited. A packet
+    // refused seven times in a row (an ack between refusals starts the count again) or a
+    // failing status aborts, once: the card is reset and the probe reports the failure.
+    // Files that cannot be sent fail before any Download; a missing one is looked for among
+    // the built-in files.
     void replies_data()
     {
+        QTest::addColumn<int>("stage"); // -1: not started, 0: AutoBaud out, 1: GetStatus awaits its ack, 2: its status
         QTest::addColumn<ByteList>("blocks");
-        QTest::addColumn<QString>("complaint");
-        QTest::newRow("one block") << ByteList{Ack + StatusSuccess} << "";
-        QTest::newRow("leading zeros") << ByteList{bytes({0, 0, 0xCC}), bytes({0, 3, 0x40, 0x40})} << "";
-        QTest::newRow("status split") << ByteList{Ack + bytes({0x03, 0x40}), bytes({0x40})} << "";
-        QTest::newRow("byte by byte") << ByteList{Ack, bytes({0x03}), bytes({0x40}), bytes({0x40})} << "";
-        QTest::newRow("only zeros between") << ByteList{Ack, bytes({0, 0}), StatusSuccess} << "";
-        QTest::newRow("zeros between packets") << ByteList{bytes({0, 0, 0xCC, 0, 0, 0x03, 0x40, 0x40})} << "";
-        QTest::newRow("checksum wrong") << ByteList{Ack, bytes({0x03, 0x41, 0x40}), StatusSuccess}
-                                        << "Updater received 3 invalid bytes:3 41 40 ";
-        QTest::newRow("size one") << ByteList{Ack, bytes({0x01}), StatusSuccess} << "Updater received 1 invalid bytes:1 ";
-        QTest::newRow("size two") << ByteList{Ack, bytes({0x02, 0x40}), StatusSuccess}
-                                  << "Updater received 2 invalid bytes:2 40 ";
-        QTest::newRow("status with a data byte") << ByteList{Ack, bytes({0x04, 0x41, 0x40, 0x01}), StatusSuccess}
-                                                 << "Updater received 4 invalid bytes:4 41 40 1 ";
-        QTest::newRow("unknown code") << ByteList{Ack, bytes({0x03, 0x26, 0x26}), StatusSuccess}
-                                      << "Updater received 3 invalid bytes:3 26 26 ";
+        QTest::addColumn<ByteList>("expectedSent");
+        QTest::addColumn<QString>("texts");
+        QTest::addColumn<int>("finished");
+        QTest::addColumn<QString>("file"); // "": ten bytes, "empty", "folder", "missing" or "builtin"
+        const auto row = [](const char *name, int stage, const ByteList &blocks, const ByteList &sent,
+                            const QString &texts, int finished = 0, const QString &file = QString()) {
+            QTest::newRow(name) << stage << blocks << sent << texts << finished << file;
+        };
+        const auto times = [](int n, const QByteArray &packet) { return QVector<QByteArray>(n, packet).toList(); };
+        const ByteList download{Ack, downloadOf(64)};
+        const QString started = "Download started", bad = "Updater received %1 invalid bytes:%2 |" + started;
+        const QString aborted = "Update aborted: ", status = aborted + "received %1  in reply to GetStatus ";
+        const QString notFound = "Firmware file %1 not found in filesystem. Attempting to update from resource system|";
+        row("leading zeros", 1, {hex("0000CC"), hex("00034040")}, download, started);
+        row("byte by byte", 1, {Ack, hex("03"), hex("40"), hex("40")}, download, started);
+        row("only zeros between", 1, {Ack, hex("0000"), StatusSuccess}, download, started);
+        row("zeros between packets", 1, {hex("0000CC0000034040")}, download, started);
+        row("checksum wrong", 1, {Ack, hex("034140"), StatusSuccess}, download, bad.arg(3).arg("3 41 40"));
+        row("size one", 1, {Ack, hex("01"), StatusSuccess}, download, bad.arg(1).arg("1"));
+        row("status with a data byte", 1, {Ack, hex("04414001"), StatusSuccess}, download, bad.arg(4).arg("4 41 40 1"));
+        row("unknown code", 1, {Ack, hex("032626"), StatusSuccess}, download, bad.arg(3).arg("3 26 26"));
+        row("status while awaiting an ack", 1, {StatusSuccess, Ack + StatusSuccess}, ByteList{Ack} + download, started);
+        row("nak while awaiting status", 2, {Nak, StatusSuccess}, download, started);
+        row("second ack while awaiting status", 2, {Ack, StatusSuccess}, download, started);
+        row("noise then ack", 0, {hex("5510"), hex("017FFECC")}, {Ping}, "");
+        row("noise then not boot loader", 0, {hex("0340AA")}, {}, "", 1);
+        row("noise then nak", 0, {hex("FFFF33")}, {AutoBaud}, "");
+        row("ack before the start", -1, {Ack}, {}, "");
+        row("status before the start", -1, {StatusSuccess}, {Ack}, "");
+        row("AutoBaud refused", 0, times(7, Nak), times(6, AutoBaud) << Reset, aborted + "too many retries");
+        row("Ping refused", 0, times(6, Nak) + ByteList{Ack} + times(7, Nak),
+            times(6, AutoBaud) + ByteList{Ping} + times(6, Ping) << Reset, aborted + "too many retries");
+        row("bad command in the handshake", 2, {hex("034242")}, {Ack, Reset}, status.arg("BadCommand"));
+        row("flash failure for a block", 2, {StatusSuccess, Ack, Ack + StatusSuccess, Ack, Ack + hex("034444")},
+            download + ByteList{GetStatus, Ack, sendData(pattern(10) + QByteArray(54, '\xFF')), GetStatus, Ack, Reset},
+            started + "|Downloaded 10|" + status.arg("FlashFailure"));
+        const ByteList statusOk{Ack + StatusSuccess};
+        row("empty file", 1, statusOk, {Reset, Ack}, "Firmware file %1 is empty", 0, "empty");
+        row("unreadable file", 1, statusOk, {Ping, GetStatus, Ack, Reset}, "Cannot read firmware file %1", 0, "folder");
+        row("missing file", 1, statusOk, {Reset, Ack}, notFound + "No firmware found in resource system", 0, "missing");
+        row("built-in file", 1, statusOk, {Ping, GetStatus, Ack, downloadOf(128)}, notFound + started, 0, "builtin");
     }
     void replies()
     {
+        QFETCH(int, stage);
         QFETCH(ByteList, blocks);
-        QFETCH(QString, complaint);
-        Harness h(codeFile(pattern(10)));
-        h.updater.start();
-        h.feed(Ack);
-        QCOMPARE(h.takeSent(), (ByteList{Ping, GetStatus}));
-        for (const QByteArray &block : blocks)
-            h.feed(block);
-        QCOMPARE(h.takeSent(), (ByteList{Ack, downloadOf(64)}));
-        QCOMPARE(h.statusTexts(), (complaint.isEmpty() ? QStringList() : QStringList{complaint}) << "Download started");
-    }
-
-    // While AutoBaud is pending, the boot loader's noise before its answer is dropped
-    // byte by byte; the handshake bytes still count.
-    void strayBytesDuringAutoBaud_data()
-    {
-        QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<ByteList>("expectedSent");
-        QTest::addColumn<int>("finished");
-        QTest::newRow("noise then ack") << bytes({0x01, 0x7F, 0xFE, 0xCC}) << ByteList{Ping} << 0;
-        QTest::newRow("noise then not boot loader") << bytes({0x03, 0x40, 0xAA}) << ByteList{} << 1;
-        QTest::newRow("noise then nak") << bytes({0xFF, 0xFF, 0x33}) << ByteList{AutoBaud} << 0;
-        QTest::newRow("noise only") << bytes({0x55, 0x10}) << ByteList{} << 0;
-    }
-    void strayBytesDuringAutoBaud()
-    {
-        QFETCH(QByteArray, received);
         QFETCH(ByteList, expectedSent);
+        QFETCH(QString, texts);
         QFETCH(int, finished);
-        Harness h(codeFile(pattern(10)));
-        h.updater.autoBaud();
-        h.takeSent();
-        h.feed(received);
+        QFETCH(QString, file);
+        const QString name = "fw_" + file + ".bin";
+        QString path = dir.filePath(name);
+        UpdateTest::BuiltInFirmware builtIn;
+        if (file.isEmpty() || file == "empty")
+            path = codeFile(file.isEmpty() ? pattern(10) : QByteArray(), name);
+        else if (file == "folder")
+            QVERIFY(QDir().mkpath(path));
+        else if (file == "builtin")
+            QVERIFY(builtIn.install({{name, pattern(70)}}));
+        Harness h(path);
+        if (stage == 0)
+            h.updater.autoBaud();
+        else if (stage > 0)
+            h.updater.start();
+        h.feed(QVector<QByteArray>(qMax(stage, 0), Ack).toList());
+        if (file.isEmpty()) // a file row expects all that was sent
+            h.takeSent();
+        h.feed(blocks);
         QCOMPARE(h.takeSent(), expectedSent);
+        QCOMPARE(args<QString>(h.status).join('|'), texts.contains("%1") ? texts.arg(path) : texts);
         QCOMPARE(h.finished.count(), finished);
-        QVERIFY(h.statusTexts().isEmpty());
+        if (file == "missing" || file == "builtin")
+            QCOMPARE(h.updater.fileName(), UpdateTest::BuiltInFirmware::path(name));
+        if (expectedSent.contains(Reset))
+            h.probeAfterReset(false);
     }
 
-    // Refusals end the update: a packet refused seven times in a row (an ack between
-    // refusals starts the count again), or a failing status. The card is reset and the
-    // probe a second later reports the failure.
-    void refusals_data()
-    {
-        QTest::addColumn<ByteList>("before");
-        QTest::addColumn<QByteArray>("refusal");
-        QTest::addColumn<ByteList>("expectedSent");
-        QTest::addColumn<QString>("text");
-        const auto times = [](int n, const QByteArray &packet) { return QVector<QByteArray>(n, packet).toList(); };
-        const QString tooMany = "Update aborted: too many retries";
-        const ByteList handshake{Ack, Ack, Ack};
-        const ByteList download = handshake + ByteList{StatusSuccess, Ack, Ack};
-        QTest::newRow("AutoBaud refused") << ByteList{} << Nak << times(6, AutoBaud) + ByteList{Reset} << tooMany;
-        QTest::newRow("Ping refused") << times(6, Nak) + ByteList{Ack} << Nak << times(6, Ping) + ByteList{Reset} << tooMany;
-        QTest::newRow("GetStatus refused") << ByteList{Ack, Ack} << Nak << times(6, GetStatus) + ByteList{Reset} << tooMany;
-        QTest::newRow("bad command in the handshake") << handshake << bytes({0x03, 0x42, 0x42}) << ByteList{Ack, Reset}
-                                                      << "Update aborted: received BadCommand  in reply to GetStatus ";
-        QTest::newRow("bad address for the download") << download << bytes({0x03, 0x43, 0x43}) << ByteList{Ack, Reset}
-                                                      << "Update aborted: received BadAddress  in reply to GetStatus ";
-        QTest::newRow("flash failure for a block") << download + ByteList{StatusSuccess, Ack, Ack} << bytes({0x03, 0x44, 0x44})
-                                                   << ByteList{Ack, Reset}
-                                                   << "Update aborted: received FlashFailure  in reply to GetStatus ";
-    }
-    void refusals()
-    {
-        QFETCH(ByteList, before);
-        QFETCH(QByteArray, refusal);
-        QFETCH(ByteList, expectedSent);
-        QFETCH(QString, text);
-        Harness h(codeFile(pattern(200)));
-        h.updater.autoBaud();
-        for (const QByteArray &reply : before)
-            h.feed(reply);
-        h.takeSent();
-        for (int n = 0; n < (refusal == Nak ? 7 : 1); ++n)
-            h.feed(refusal);
-        QCOMPARE(h.takeSent(), expectedSent);
-        QCOMPARE(h.statusTexts().last(), text);
-        QCOMPARE(h.statusTexts().filter("aborted").size(), 1);
-        QVERIFY(!h.updater.isSuccessful());
-        h.probeAfterReset(false);
-    }
-
-    // A boot loader that answers AutoBaud again, after a failed update or in the middle
-    // of one (the card restarted), takes the image again from its first byte.
+    // A boot loader that answers AutoBaud again, after a failed update or in the middle of
+    // one (the card restarted), takes the image again from its first byte.
     void bootLoaderFoundAgainStartsOver_data()
     {
         QTest::addColumn<bool>("midDownload");
@@ -291,105 +241,21 @@ private slots:
         const QByteArray code = pattern(150);
         Harness h(codeFile(code));
         h.updater.start();
-        h.feed(Ack);
-        h.feed(Ack + StatusSuccess); // -> Download
-        h.feed(Ack);
+        h.feed({Ack, Ack + StatusSuccess, Ack}); // the Download is acknowledged
         if (midDownload) {
-            h.feed(Ack + StatusSuccess); // -> first block
-            h.feed(Ack);
-            h.feed(Ack + StatusSuccess); // -> second block
-            h.updater.autoBaud();
+            h.feed({Ack + StatusSuccess, Ack, Ack + StatusSuccess}); // the second block is out
         } else {
-            h.feed(Ack + bytes({0x03, 0x44, 0x44}));
+            h.feed({Ack + hex("034444")});
             QCOMPARE(h.takeSent().last(), Reset);
             h.updater.autoBaudTimer()->stop();
-            h.updater.autoBaud();
         }
+        h.updater.autoBaud();
         h.takeSent();
-        h.feed(Ack);
-        h.feed(Ack);
-        h.feed(Ack + StatusSuccess);
+        h.feed({Ack, Ack, Ack + StatusSuccess});
         QCOMPARE(h.takeSent(), (ByteList{Ping, GetStatus, Ack, downloadOf(192)}));
-        h.feed(Ack);
+        h.feed({Ack});
         QCOMPARE(h.playAcceptingCard(), code + QByteArray(42, char(0xFF)));
         QVERIFY(h.updater.isSuccessful());
-    }
-
-    // Replies that do not match what is awaited are acknowledged (status packets) or
-    // ignored, and move nothing on; before the start nothing is awaited.
-    void unexpectedReplies_data()
-    {
-        QTest::addColumn<int>("acks"); // -1: never started, 1: GetStatus awaits its ack, 2: its status
-        QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<ByteList>("expectedSent");
-        QTest::newRow("ack before the start") << -1 << Ack << ByteList{};
-        QTest::newRow("status before the start") << -1 << StatusSuccess << ByteList{Ack, Ack};
-        QTest::newRow("nak while awaiting status") << 2 << Nak << ByteList{};
-        QTest::newRow("status while awaiting an ack") << 1 << StatusSuccess << ByteList{Ack, Ack};
-        QTest::newRow("second ack while awaiting status") << 2 << Ack << ByteList{};
-    }
-    void unexpectedReplies()
-    {
-        QFETCH(int, acks);
-        QFETCH(QByteArray, received);
-        QFETCH(ByteList, expectedSent);
-        Harness h(codeFile(pattern(10)));
-        if (acks > 0)
-            h.updater.start();
-        for (int i = 0; i < acks; ++i)
-            h.feed(Ack);
-        const int state = h.updater.currentPacket() ? h.updater.currentPacket()->state : -1;
-        h.takeSent();
-        h.feed(received);
-        h.feed(received);
-        QCOMPARE(h.takeSent(), expectedSent);
-        QCOMPARE(h.updater.currentPacket() ? h.updater.currentPacket()->state : -1, state);
-        QCOMPARE(h.progress.count(), 0);
-    }
-
-    // Files that cannot be sent end the update as a failure before any Download; a
-    // missing file is looked for among the built-in ones.
-    void files_data()
-    {
-        QTest::addColumn<QString>("file"); // "empty", "folder", "missing" or "builtin"
-        QTest::addColumn<ByteList>("expectedSent");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << "empty" << ByteList{Reset, Ack} << "Firmware file %1 is empty";
-        QTest::newRow("unreadable") << "folder" << ByteList{Ping, GetStatus, Ack, Reset} << "Cannot read firmware file %1";
-        QTest::newRow("missing") << "missing" << ByteList{Reset, Ack} << "No firmware found in resource system";
-        QTest::newRow("built in") << "builtin" << ByteList{Ping, GetStatus, Ack, downloadOf(128)} << "Download started";
-    }
-    void files()
-    {
-        QFETCH(QString, file);
-        QFETCH(ByteList, expectedSent);
-        QFETCH(QString, text);
-        const QString name = "fw_" + file + ".bin";
-        QString path = dir.filePath(name);
-        UpdateTest::BuiltInFirmware builtIn;
-        if (file == "empty")
-            path = codeFile(QByteArray(), name);
-        else if (file == "folder")
-            QVERIFY(QDir().mkpath(path));
-        else if (file == "builtin")
-            QVERIFY(builtIn.install({{name, pattern(70)}}));
-
-        Harness h(path);
-        h.updater.start();
-        h.feed(Ack);
-        h.feed(Ack + StatusSuccess);
-        QCOMPARE(h.takeSent(), expectedSent);
-        QCOMPARE(h.statusTexts().last(), text.contains("%1") ? text.arg(path) : text);
-        if (file == "missing" || file == "builtin") {
-            QCOMPARE(h.statusTexts().first(),
-                     QStringLiteral("Firmware file %1 not found in filesystem. Attempting to update from resource system")
-                         .arg(path));
-            QCOMPARE(h.updater.fileName(), UpdateTest::BuiltInFirmware::path(name));
-        }
-        if (file == "builtin")
-            return;
-        QCOMPARE(h.progress.count(), 0);
-        h.probeAfterReset(false);
     }
 };
 
