@@ -220,6 +220,29 @@ void writeUpdaterSeeds()
     }
 }
 
+// Listens to a simulated card: keeps every byte it sends, and queues and records the
+// replies of one message type as the downloaders' fuzz targets read them.
+struct ReplyRecorder
+{
+    Common::FrameScanner scanner;
+    QQueue<Common::SerialMessage> replies;
+    QByteArray records;
+    QByteArray raw;
+
+    ReplyRecorder(CardFirmware &card, int messageType)
+    {
+        QObject::connect(&card, &CardFirmware::bytesToHost, [this, messageType](const QByteArray &bytes) {
+            raw += bytes;
+            for (const Common::FrameScanner::Item &item : scanner.feed(bytes)) {
+                if (item.hasMessage && item.message.type == messageType) {
+                    replies.enqueue(item.message);
+                    records += FuzzSupport::writeRecord(item.message.param, item.message.data);
+                }
+            }
+        });
+    }
+};
+
 void writeFpgaSeeds()
 {
     struct Run
@@ -239,19 +262,8 @@ void writeFpgaSeeds()
         if (run.refuseStep >= 0)
             card.refuseFpgaStep(run.refuseStep, run.result);
         EMS::KipFpgaUpdater downloader(nullptr, FuzzSupport::fpgaImageFile(run.choice));
-        Common::FrameScanner scanner;
-        QQueue<Common::SerialMessage> replies;
-        QByteArray records;
-        QByteArray raw;
-        QObject::connect(&card, &CardFirmware::bytesToHost, [&](const QByteArray &bytes) {
-            raw += bytes;
-            for (const Common::FrameScanner::Item &item : scanner.feed(bytes)) {
-                if (item.hasMessage && item.message.type == EMS::KipFpgaUpdater::MessageType) {
-                    replies.enqueue(item.message);
-                    records += FuzzSupport::writeRecord(item.message.param, item.message.data);
-                }
-            }
-        });
+        ReplyRecorder recorder(card, EMS::KipFpgaUpdater::MessageType);
+        QQueue<Common::SerialMessage> &replies = recorder.replies;
         QObject::connect(&downloader, &EMS::KipFpgaUpdater::sendMessage,
                          [&card](Common::SerialMessage *message) { card.receiveBytes(message->encode()); });
         bool done = false;
@@ -260,13 +272,13 @@ void writeFpgaSeeds()
         while (!done && !replies.isEmpty())
             downloader.receiveMessage(replies.dequeue());
         QByteArray seed(1, char(run.choice | 0x08));
-        writeSeed(QStringLiteral("fpgaupdater"), QLatin1String(run.name), seed + records);
+        writeSeed(QStringLiteral("fpgaupdater"), QLatin1String(run.name), seed + recorder.records);
         // The same download as the card port receives it, with no panel listening.
         QByteArray portSeed;
         portSeed.append(char(0x7F));
         portSeed.append(char(0x80 | 0x50));
         portSeed.append(char(run.choice << 4));
-        writeSeed(QStringLiteral("kipport"), QStringLiteral("fpga-") + QLatin1String(run.name), portSeed + raw);
+        writeSeed(QStringLiteral("kipport"), QStringLiteral("fpga-") + QLatin1String(run.name), portSeed + recorder.raw);
     }
 }
 
@@ -285,19 +297,8 @@ void writeOptocoreSeeds()
         if (run.refuseStep >= 0)
             card.refuseOptocoreUpdateStep(run.refuseStep, run.result);
         EMS::OptocoreUpdater updater(nullptr);
-        Common::FrameScanner scanner;
-        QQueue<Common::SerialMessage> replies;
-        QByteArray records;
-        QByteArray raw;
-        QObject::connect(&card, &CardFirmware::bytesToHost, [&](const QByteArray &bytes) {
-            raw += bytes;
-            for (const Common::FrameScanner::Item &item : scanner.feed(bytes)) {
-                if (item.hasMessage && item.message.type == EMS::OptocoreUpdater::MessageType) {
-                    replies.enqueue(item.message);
-                    records += FuzzSupport::writeRecord(item.message.param, item.message.data);
-                }
-            }
-        });
+        ReplyRecorder recorder(card, EMS::OptocoreUpdater::MessageType);
+        QQueue<Common::SerialMessage> &replies = recorder.replies;
         QObject::connect(&updater, &EMS::OptocoreUpdater::sendMessage,
                          [&card](Common::SerialMessage *message) { card.receiveBytes(message->encode()); });
         bool finished = false;
@@ -319,13 +320,13 @@ void writeOptocoreSeeds()
             updater.receiveMessage(&reply);
         }
         QByteArray seed(1, char(0x03));
-        writeSeed(QStringLiteral("optocoreupdater"), QLatin1String(run.name), seed + records);
+        writeSeed(QStringLiteral("optocoreupdater"), QLatin1String(run.name), seed + recorder.records);
         // The same update as the card port receives it, with the update panel listening.
         QByteArray portSeed;
         portSeed.append(char(0x7F));
         portSeed.append(char(0x40));
         portSeed.append(char(0));
-        writeSeed(QStringLiteral("kipport"), QStringLiteral("optocore-") + QLatin1String(run.name), portSeed + raw);
+        writeSeed(QStringLiteral("kipport"), QStringLiteral("optocore-") + QLatin1String(run.name), portSeed + recorder.raw);
     }
 }
 

@@ -100,8 +100,7 @@ void AesPanel::sendSyncTo(int input, bool chosen)
 {
     // Dropping the chosen input hands the choice back to the card. The other boxes
     // follow the card's sync source report.
-    if (port)
-        port->sendSyncSource(chosen ? static_cast<signed char>(input) : static_cast<signed char>(-1));
+    requestSyncSource(chosen ? input : SyncAuto);
 }
 
 QToolButton *AesPanel::srcButton(int input) const

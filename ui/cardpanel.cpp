@@ -22,4 +22,10 @@ CardPanel::~CardPanel()
     delete ui;
 }
 
+void CardPanel::requestSyncSource(int source)
+{
+    if (port)
+        port->sendSyncSource(static_cast<signed char>(source));
+}
+
 } // namespace EMS

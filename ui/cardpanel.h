@@ -34,6 +34,13 @@ public slots:
     virtual void receiveInputSampleRate(int port, uint sampleRate) = 0;
 
 protected:
+    // Sync source codes that every card takes besides its own inputs.
+    static constexpr int SyncAuto = -1;
+    static constexpr int SyncWordClock = -2;
+
+    // Asks the card for a sync source; the panel shows it only once the card reports it.
+    void requestSyncSource(int source);
+
     KipPort *port;
 
 private:

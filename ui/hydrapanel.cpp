@@ -90,22 +90,8 @@ void HydraPanel::on_idComboBox_activated(int index)
         port->sendNetworkId(index + 1);
 }
 
-void HydraPanel::on_syncAutoButton_clicked()
-{
-    if (port)
-        port->sendSyncSource(-1);
-}
-
-void HydraPanel::on_syncWordClockButton_clicked()
-{
-    if (port)
-        port->sendSyncSource(-2);
-}
-
-void HydraPanel::on_syncHydraButton_clicked()
-{
-    if (port)
-        port->sendSyncSource(NetworkInput);
-}
+void HydraPanel::on_syncAutoButton_clicked() { requestSyncSource(SyncAuto); }
+void HydraPanel::on_syncWordClockButton_clicked() { requestSyncSource(SyncWordClock); }
+void HydraPanel::on_syncHydraButton_clicked() { requestSyncSource(NetworkInput); }
 
 } // namespace EMS

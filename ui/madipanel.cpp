@@ -283,10 +283,10 @@ void MadiPanel::receiveMadiSmux(int madiPort, bool smux)
     displayMadiPort(madiPort);
 }
 
-void MadiPanel::on_syncAutoButton_clicked() { port->sendSyncSource(-1); }
-void MadiPanel::on_syncWordClockButton_clicked() { port->sendSyncSource(-2); }
-void MadiPanel::on_syncMadiAButton_clicked() { port->sendSyncSource(0); }
-void MadiPanel::on_syncMadiBButton_clicked() { port->sendSyncSource(1); }
+void MadiPanel::on_syncAutoButton_clicked() { requestSyncSource(SyncAuto); }
+void MadiPanel::on_syncWordClockButton_clicked() { requestSyncSource(SyncWordClock); }
+void MadiPanel::on_syncMadiAButton_clicked() { requestSyncSource(0); }
+void MadiPanel::on_syncMadiBButton_clicked() { requestSyncSource(1); }
 
 // The 57-channel format carries the rack's control data in the audio, so choosing it
 // also turns control via audio on; the other formats turn it off.

@@ -276,23 +276,9 @@ void OptocorePanel::on_idComboBox_activated(int index)
         port->sendNetworkId(index + FirstNetworkId);
 }
 
-void OptocorePanel::on_syncAutoButton_clicked()
-{
-    if (port)
-        port->sendSyncSource(-1);
-}
-
-void OptocorePanel::on_syncWordClockButton_clicked()
-{
-    if (port)
-        port->sendSyncSource(-2);
-}
-
-void OptocorePanel::on_syncExternalButton_clicked()
-{
-    if (port)
-        port->sendSyncSource(NetworkInput);
-}
+void OptocorePanel::on_syncAutoButton_clicked() { requestSyncSource(SyncAuto); }
+void OptocorePanel::on_syncWordClockButton_clicked() { requestSyncSource(SyncWordClock); }
+void OptocorePanel::on_syncExternalButton_clicked() { requestSyncSource(NetworkInput); }
 
 void OptocorePanel::on_fibreSpeed1Button_clicked()
 {

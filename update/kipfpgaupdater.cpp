@@ -1,21 +1,11 @@
 #include "update/kipfpgaupdater.h"
 
+#include "update/bigendian16.h"
+
 #include <QDebug>
 #include <QFileInfo>
 
 namespace EMS {
-
-namespace {
-
-QByteArray bigEndian16(int value)
-{
-    QByteArray bytes;
-    bytes.append(char((value >> 8) & 0xFF));
-    bytes.append(char(value & 0xFF));
-    return bytes;
-}
-
-} // namespace
 
 KipFpgaUpdater::KipFpgaUpdater(QObject *parent, const QString &fileName)
     : QObject(parent), file(fileName)

@@ -1,5 +1,7 @@
 #include "update/optocoreupdater.h"
 
+#include "update/bigendian16.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
@@ -7,14 +9,6 @@
 namespace EMS {
 
 namespace {
-
-QByteArray bigEndian16(int value)
-{
-    QByteArray bytes;
-    bytes.append(char((value >> 8) & 0xFF));
-    bytes.append(char(value & 0xFF));
-    return bytes;
-}
 
 QString programFile(const char *name)
 {
