@@ -667,10 +667,14 @@ void KipPort::routeReceivedData(bool toBootLoader)
 {
     disconnect(kipConnection, &KipConnection::dataReceived, this, &KipPort::receiveKipData);
     disconnect(kipConnection, &KipConnection::dataReceived, this, &KipPort::receiveBootLoaderData);
-    if (toBootLoader)
+    if (toBootLoader) {
         connect(kipConnection, &KipConnection::dataReceived, this, &KipPort::receiveBootLoaderData);
-    else
+    } else {
+        // Whatever was half-read before the boot loader had the line is stale now; left
+        // in the scanner it would be reported as junk in front of the card's first reply.
+        scanner.clear();
         connect(kipConnection, &KipConnection::dataReceived, this, &KipPort::receiveKipData);
+    }
 }
 
 void KipPort::startBootLoader(bool sendAutoBaud)
