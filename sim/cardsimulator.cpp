@@ -20,6 +20,8 @@ CardSimulator::CardSimulator(QObject *parent, StartMode mode)
     connect(loader, &BootLoaderEmulator::resetRequested, this, &CardSimulator::leaveBootLoader);
     connect(application, &CardFirmware::bytesToHost, this, [this](const QByteArray &bytes) { answer(bytes, false); });
     connect(application, &CardFirmware::bootLoaderRequested, this, [this] { setInBootLoader(true); });
+    // What the host sends right behind its "boot loader" request reaches the boot loader.
+    connect(application, &CardFirmware::bytesForBootLoader, loader, &BootLoaderEmulator::receiveBytes);
 
     if (mode == StartBootLoader) {
         applicationPresent = false;
@@ -92,12 +94,11 @@ void CardSimulator::answer(const QByteArray &bytes, bool fromBootLoader)
     // boot loader has the link, and the reverse.
     if (silence || bytes.isEmpty() || fromBootLoader != inBootLoader)
         return;
-    const QByteArray out = junkBytes + bytes;
     if (latencyMs <= 0 && delayed.isEmpty()) {
-        transmit(out);
+        transmit(bytes);
         return;
     }
-    delayed.enqueue({clock.elapsed() + latencyMs, out});
+    delayed.enqueue({clock.elapsed() + latencyMs, bytes});
     if (!latencyTimer->isActive())
         deliverDue();
 }

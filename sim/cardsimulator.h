@@ -29,7 +29,6 @@ class QTimer;
 // Fault switches, one line each in a test:
 //   setReplyLatency(ms)          every answer leaves ms milliseconds late (in order)
 //   setSilent(true)              the card hears nothing and answers nothing
-//   setJunkBeforeReplies(bytes)  these bytes go out before every answer
 //   nakNextBootPackets(n)        the boot loader refuses the next n packets with 33
 //   failNextStatus(code)         the next GetStatus reports code (e.g. 0x44 FlashFailure)
 //   dropLink() / restoreLink()   the adapter vanishes (the master side closes; the
@@ -73,7 +72,6 @@ public:
     int replyLatency() const { return latencyMs; }
     void setSilent(bool silent) { silence = silent; }
     bool isSilent() const { return silence; }
-    void setJunkBeforeReplies(const QByteArray &junk) { junkBytes = junk; }
     void nakNextBootPackets(int count);
     void failNextStatus(quint8 statusCode);
     void dropLink();
@@ -83,7 +81,7 @@ public:
 signals:
     // Everything the host sent, before it is routed (also while silent).
     void bytesFromHost(QByteArray bytes);
-    // Every answer as it goes onto the link, junk included.
+    // Every answer as it goes onto the link.
     void bytesToHost(QByteArray bytes);
     void bootLoaderChanged(bool inBootLoader);
     void imageInstalled(QByteArray image);
@@ -105,7 +103,6 @@ private:
 
     int latencyMs = 0;
     bool silence = false;
-    QByteArray junkBytes;
     struct Delayed
     {
         qint64 due;

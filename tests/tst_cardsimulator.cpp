@@ -1,6 +1,8 @@
 // The card simulator's parts where the end-to-end tests would not notice them going
 // wrong: the boot loader's answers to bad input and the pseudo-terminal's limits.
+#include "link/serialmessage.h"
 #include "sim/bootloaderemulator.h"
+#include "sim/cardsimulator.h"
 #include "sim/pseudoterminal.h"
 #include "support/simulatedcard.h"
 #include "update/bootpacket.h"
@@ -64,6 +66,20 @@ private slots:
         for (const QList<QVariant> &call : out)
             answers << call.at(0).toByteArray().toHex();
         QCOMPARE(answers.join(' '), expected);
+    }
+
+    // A host that sends AutoBaud in the same write as its "boot loader" request reaches
+    // the boot loader with it.
+    void bytesBehindBootLoaderRequest()
+    {
+        CardSimulator card;
+        QSerialPort port;
+        QVERIFY(SimTest::openCardPort(port, card.portName()));
+        port.write(Common::SerialMessage(4, 0, QByteArray()).encode() + QByteArray::fromHex("5555"));
+        QTRY_VERIFY(card.isInBootLoader());
+        QByteArray answer;
+        QTRY_VERIFY((answer += port.readAll()).contains(char(0xCC)));
+        QVERIFY(!answer.contains(char(0xAA)));
     }
 
     // Replies written before the controller opens the port are not echoed back into the
