@@ -337,6 +337,25 @@ private slots:
         QCOMPARE(wired.take(ProbeBytes.size()), ProbeBytes);
     }
 
+    // The start of a frame cut off before the probe is stale once the port polls again:
+    // the card's first reply is read cleanly, not behind a junk report.
+    void probeForgetsHalfReadFrame()
+    {
+        WiredPort wired;
+        deliverKipStatus(&wired.port, KipPort::MadiBnc);
+        wired.port.receiveKipData(cardFrame(5, 0, QByteArray(200, 'e')).left(20));
+        QTest::ignoreMessage(QtWarningMsg, "KIPPort: KIP 1 connection timed out");
+        wired.port.watchdogTimeout();
+        QCOMPARE(wired.take(ProbeBytes.size()), ProbeBytes);
+        wired.port.receiveBootLoaderData(QByteArray(1, char(0xAA)));
+        QTRY_VERIFY(!wired.port.bootLoaderUpdater());
+        QSignalSpy errors(&wired.port, &KipPort::errorsReceived);
+        QSignalSpy echoes(&wired.port, &KipPort::echoReceived);
+        wired.port.receiveKipData(cardFrame(5, 0, "e"));
+        QCOMPARE(echoes.count(), 1);
+        QCOMPARE(errors.count(), 0);
+    }
+
     // A card probed twice after its reset answers twice: only the first answer is the
     // update's result. Without an updater there is nothing to end, and the timers run on.
     void codeUpdateEndsOnce()
