@@ -2,6 +2,8 @@
 
 #include "ui_cardpanel.h"
 
+#include <QAbstractButton>
+
 namespace EMS {
 
 CardPanel::CardPanel(KipPort *port, QWidget *parent)
@@ -26,6 +28,18 @@ void CardPanel::requestSyncSource(int source)
 {
     if (port)
         port->sendSyncSource(static_cast<signed char>(source));
+}
+
+void CardPanel::showNetworkSyncSource(QAbstractButton *autoButton, QAbstractButton *wordClockButton,
+                                      QAbstractButton *networkButton) const
+{
+    if (!port)
+        return;
+    const bool isAuto = port->syncAuto();
+    const quint8 source = port->syncSource();
+    autoButton->setChecked(isAuto);
+    wordClockButton->setChecked(!isAuto && source == ReportedWordClock);
+    networkButton->setChecked(!isAuto && source == NetworkInput);
 }
 
 } // namespace EMS

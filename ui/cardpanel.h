@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QWidget>
 
+class QAbstractButton;
+
 namespace Ui {
 class CardPanel;
 }
@@ -37,9 +39,16 @@ protected:
     // Sync source codes that every card takes besides its own inputs.
     static constexpr int SyncAuto = -1;
     static constexpr int SyncWordClock = -2;
+    // The code a card reports while it follows word clock.
+    static constexpr quint8 ReportedWordClock = 254;
+    // A network card (Optocore, Dante, Hydra) has one input to take its clock from.
+    static constexpr int NetworkInput = 0;
 
     // Asks the card for a sync source; the panel shows it only once the card reports it.
     void requestSyncSource(int source);
+    // Checks the one of a network card's three sync buttons that the card last reported.
+    void showNetworkSyncSource(QAbstractButton *autoButton, QAbstractButton *wordClockButton,
+                               QAbstractButton *networkButton) const;
 
     KipPort *port;
 

@@ -5,11 +5,6 @@
 
 namespace EMS {
 
-namespace {
-constexpr quint8 WordClockCode = 254;
-constexpr quint8 NetworkInput = 0;
-} // namespace
-
 HydraPanel::HydraPanel(KipPort *port, QWidget *parent)
     : CardPanel(port, parent)
     , ui(new Ui::HydraPanel)
@@ -73,13 +68,7 @@ void HydraPanel::receiveClockLocked(int port, bool receiveLocked)
 
 void HydraPanel::receiveSyncSource(QString, bool)
 {
-    if (!port)
-        return;
-    const bool isAuto = port->syncAuto();
-    const quint8 source = port->syncSource();
-    ui->syncAutoButton->setChecked(isAuto);
-    ui->syncWordClockButton->setChecked(!isAuto && source == WordClockCode);
-    ui->syncHydraButton->setChecked(!isAuto && source == NetworkInput);
+    showNetworkSyncSource(ui->syncAutoButton, ui->syncWordClockButton, ui->syncHydraButton);
 }
 
 void HydraPanel::on_idComboBox_activated(int index)

@@ -16,7 +16,6 @@ constexpr int QuorixFormat = 57;
 constexpr int FixedFormat = 64;
 constexpr int RackSlotCount = 14;
 constexpr int RackRows = 7;
-constexpr quint8 WordClockCode = 254;
 constexpr int DeviceTypeMessage = 36;
 
 // Checks exactly one button of an auto-exclusive group, or none: an exclusive group
@@ -393,7 +392,7 @@ void MadiPanel::updateSyncButtons()
     QAbstractButton *checked = nullptr;
     if (port->syncAuto())
         checked = ui->syncAutoButton;
-    else if (port->syncSource() == WordClockCode)
+    else if (port->syncSource() == ReportedWordClock)
         checked = ui->syncWordClockButton;
     else if (port->syncSource() == 0)
         checked = ui->syncMadiAButton;

@@ -7,8 +7,6 @@ namespace EMS {
 
 namespace {
 
-constexpr quint8 WordClockCode = 254;
-constexpr quint8 NetworkInput = 0;
 // Above this system rate a MADI port carries half its channels.
 constexpr quint32 SingleRateLimit = 50000;
 constexpr int ChannelStep = 8;
@@ -200,13 +198,7 @@ void OptocorePanel::receiveOtherCardType(KipPort::KipCardType cardType)
 
 void OptocorePanel::receiveSyncSource(QString, bool)
 {
-    if (!port)
-        return;
-    const bool isAuto = port->syncAuto();
-    const quint8 source = port->syncSource();
-    ui->syncAutoButton->setChecked(isAuto);
-    ui->syncWordClockButton->setChecked(!isAuto && source == WordClockCode);
-    ui->syncExternalButton->setChecked(!isAuto && source == NetworkInput);
+    showNetworkSyncSource(ui->syncAutoButton, ui->syncWordClockButton, ui->syncExternalButton);
 }
 
 void OptocorePanel::receiveClockLocked(int port, bool receiveLocked)
