@@ -697,9 +697,9 @@ void KipPort::startBootLoader(bool sendAutoBaud)
         // Not a message of ours, so neither logged nor counted: only the line's reset.
         kipConnection->writeData(QByteArray(ResyncZeroBytes, '\0'));
         updater->autoBaud();
-    }
-    else
+    } else {
         QTimer::singleShot(HandBackDelayMs, updater, &Common::Updater::start);
+    }
 }
 
 void KipPort::discardUpdater()
