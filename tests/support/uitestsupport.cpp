@@ -7,35 +7,6 @@
 
 namespace UiTest {
 
-EMS::SerialPortEntry ftdiAdapter(const QString &name, bool busy)
-{
-    EMS::SerialPortEntry entry;
-    entry.portName = name;
-    entry.description = QStringLiteral("USB Serial Port");
-    entry.manufacturer = QStringLiteral("FTDI");
-    entry.busy = busy;
-    return entry;
-}
-
-EMS::SerialPortEntry usbAdapter(const QString &name, bool busy)
-{
-    EMS::SerialPortEntry entry;
-    entry.portName = name;
-    entry.description = QStringLiteral("USB-Serial Controller");
-    entry.manufacturer = QStringLiteral("Prolific");
-    entry.busy = busy;
-    return entry;
-}
-
-EMS::SerialPortEntry builtInPort(const QString &name)
-{
-    EMS::SerialPortEntry entry;
-    entry.portName = name;
-    entry.description = QStringLiteral("Communications Port");
-    entry.manufacturer = QStringLiteral("(Standard port types)");
-    return entry;
-}
-
 QByteArray kipStatusPayload(int cardType, quint8 firmwareVersion, quint8 temperature,
                             const QByteArray &fpgaVersion, quint32 sampleRate, bool master)
 {
@@ -55,8 +26,6 @@ QByteArray kipStatusPayload(int cardType, quint8 firmwareVersion, quint8 tempera
 
 QByteArray cardFrame(int type, int param, const QByteArray &data)
 {
-    // Built by hand rather than by the host's encoder: the host sends some types as
-    // bare requests ("kip status" with L = 3) that the card answers with a payload.
     QByteArray frame;
     frame.append(char(3 + data.size()));
     frame.append(char(type));

@@ -11,8 +11,7 @@
 // Helpers shared by the window, slot form and panel tests.
 namespace UiTest {
 
-// A serial port list that a test changes between scans; the forms read it through
-// lister() as they would read the system's list.
+// A serial port list a test changes between scans; lister() counts the scans.
 class FakeAdapters
 {
 public:
@@ -28,11 +27,10 @@ public:
     }
 };
 
-EMS::SerialPortEntry ftdiAdapter(const QString &name, bool busy = false);
-// A USB adapter of another make ("USB-Serial Controller", manufacturer Prolific).
-EMS::SerialPortEntry usbAdapter(const QString &name, bool busy = false);
-// A built-in port: neither FTDI nor described as USB.
-EMS::SerialPortEntry builtInPort(const QString &name);
+inline EMS::SerialPortEntry ftdiAdapter(const QString &name, bool busy = false)
+{
+    return {name, QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"), busy};
+}
 
 // The 18-byte "kip status" payload a card sends.
 QByteArray kipStatusPayload(int cardType, quint8 firmwareVersion, quint8 temperature,
@@ -49,8 +47,7 @@ void deliverKipStatus(EMS::KipPort *port, int cardType, quint8 firmwareVersion =
 // The log text of a message as the port reports what it sent.
 QString sentText(int type, int param, const QByteArray &data = QByteArray());
 
-// Points QSettings' user scope at a private folder for the life of this object, so a
-// test neither reads nor writes the user's real settings.
+// Points QSettings' user scope at a private folder while it lives.
 class SettingsSandbox
 {
 public:
