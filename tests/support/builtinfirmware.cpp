@@ -11,14 +11,6 @@
 
 namespace {
 
-QString rccProgram()
-{
-    const QString beside = QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/rcc");
-    if (QFile::exists(beside))
-        return beside;
-    return QStandardPaths::findExecutable(QStringLiteral("rcc"));
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -39,58 +31,40 @@ namespace UpdateTest {
 
 BuiltInFirmware::BuiltInFirmware()
 {
-    // The program's own built-in folder is registered first, as the upgrader does.
-    Common::initResources();
+    Common::initResources(); // the program's own built-in folder first, as the upgrader does
 }
 
 BuiltInFirmware::~BuiltInFirmware()
 {
-    unregister();
-}
-
-void BuiltInFirmware::unregister()
-{
-    if (!registered.isEmpty())
-        QResource::unregisterResource(registered);
-    registered.clear();
+    install({});
 }
 
 bool BuiltInFirmware::install(const QMap<QString, QByteArray> &files)
 {
-    unregister();
+    if (!registered.isEmpty())
+        QResource::unregisterResource(registered);
+    registered.clear();
     if (files.isEmpty())
         return true;
-    if (!dir.isValid()) {
-        error = QStringLiteral("no temporary folder");
-        return false;
-    }
-
     const QString folder = dir.filePath(QStringLiteral("g%1").arg(++generation));
-    QDir().mkpath(folder);
+    const QString rccPath = folder + QStringLiteral(".rcc"), qrcPath = folder + QStringLiteral("/firmware.qrc");
     QString qrc = QStringLiteral("<RCC><qresource prefix=\"/firmware\">");
+    bool written = dir.isValid() && QDir().mkpath(folder);
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
-        if (!writeFile(folder + QLatin1Char('/') + it.key(), it.value())) {
-            error = QStringLiteral("cannot write %1").arg(it.key());
-            return false;
-        }
+        written = written && writeFile(folder + QLatin1Char('/') + it.key(), it.value());
         qrc += QStringLiteral("<file>%1</file>").arg(it.key());
     }
-    qrc += QStringLiteral("</qresource></RCC>");
-    const QString qrcPath = folder + QStringLiteral("/firmware.qrc");
-    const QString rccPath = folder + QStringLiteral(".rcc");
-    if (!writeFile(qrcPath, qrc.toUtf8())) {
-        error = QStringLiteral("cannot write the resource list");
+    if (!written || !writeFile(qrcPath, (qrc + QStringLiteral("</qresource></RCC>")).toUtf8())) {
+        qWarning("cannot write the firmware files under %s", qPrintable(folder));
         return false;
     }
-
-    QProcess rcc;
-    rcc.start(rccProgram(), {QStringLiteral("--binary"), QStringLiteral("-o"), rccPath, qrcPath});
-    if (!rcc.waitForFinished(30000) || rcc.exitCode() != 0) {
-        error = QStringLiteral("rcc failed: %1 %2").arg(rcc.errorString(), QString::fromLocal8Bit(rcc.readAllStandardError()));
-        return false;
-    }
-    if (!QResource::registerResource(rccPath)) {
-        error = QStringLiteral("cannot register %1").arg(rccPath);
+    QString rcc = QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/rcc");
+    if (!QFile::exists(rcc))
+        rcc = QStandardPaths::findExecutable(QStringLiteral("rcc"));
+    QProcess process;
+    process.start(rcc, {QStringLiteral("--binary"), QStringLiteral("-o"), rccPath, qrcPath});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0 || !QResource::registerResource(rccPath)) {
+        qWarning("rcc failed: %s %s", qPrintable(process.errorString()), process.readAllStandardError().constData());
         return false;
     }
     registered = rccPath;
@@ -99,17 +73,13 @@ bool BuiltInFirmware::install(const QMap<QString, QByteArray> &files)
 
 QByteArray codeImage(quint8 version, int size)
 {
-    QByteArray image = pattern(size, 11);
-    const QByteArray mark = QByteArray("version") + ' ' + char(version);
-    image.replace(16, mark.size(), mark);
-    return image;
+    const QByteArray mark = QByteArray("version ") + char(version);
+    return pattern(size, 11).replace(16, mark.size(), mark);
 }
 
 QByteArray fpgaImage(const QByteArray &mark, int size)
 {
-    QByteArray image = pattern(size, 5).replace('/', '.');
-    image.replace(32, mark.size(), mark);
-    return image;
+    return pattern(size, 5).replace('/', '.').replace(32, mark.size(), mark);
 }
 
 } // namespace UpdateTest
