@@ -1,7 +1,6 @@
 #include "link/kipconnection.h"
 #include "sim/pseudoterminal.h"
 
-#include <QRandomGenerator>
 #include <QTimer>
 #include <QtTest>
 
@@ -13,15 +12,13 @@ using EMS::KipConnection;
 
 namespace {
 
-// Everything the transport tells its card port, in order: "status: <text>" and "connected: true|false".
-class TransportLog : public QObject
+// Everything the transport tells its card port, in order: "status: <text>" and "connected: 1|0".
+struct TransportLog : QObject
 {
-public:
-    explicit TransportLog(KipConnection &connection)
+    explicit TransportLog(KipConnection &c)
     {
-        connect(&connection, &KipConnection::statusMessage, this, [this](const QString &text) { events << "status: " + text; });
-        connect(&connection, &KipConnection::connectedChanged, this,
-                [this](bool connected) { events << (connected ? "connected: true" : "connected: false"); });
+        connect(&c, &KipConnection::statusMessage, this, [this](const QString &text) { events << "status: " + text; });
+        connect(&c, &KipConnection::connectedChanged, this, [this](bool on) { events << "connected: " + QString::number(on); });
     }
     QStringList take() { return std::exchange(events, {}); }
     QStringList events;
@@ -29,10 +26,9 @@ public:
 
 QStringList connectedTexts(const QString &port)
 {
-    return {"status: Connecting to port " + port, "status: Connected to " + port, "connected: true"};
+    return {"status: Connecting to port " + port, "status: Connected to " + port, "connected: 1"};
 }
-
-QStringList closedTexts(const QString &port) { return {"status: Serial port " + port + " closed", "connected: false"}; }
+QStringList closedTexts(const QString &port) { return {"status: Serial port " + port + " closed", "connected: 0"}; }
 
 } // namespace
 
@@ -41,12 +37,12 @@ class KipConnectionTest : public QObject
     Q_OBJECT
 
 private slots:
-    void openSetsTheCardLine()
+    // The line is set raw to 115200 8N1 without flow control, from settings it has to change:
+    // no byte is eaten or translated (NUL, LF, CR, XON, XOFF, ^C).
+    void openSetsARawCardLine()
     {
         PseudoTerminal pty;
         QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
-        // Our own descriptor on the same tty, opened before the transport locks it, shows
-        // what the kernel was told. It starts from settings the transport has to change.
         const int fd = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
         QVERIFY(fd >= 0);
         struct termios line;
@@ -55,7 +51,6 @@ private slots:
         ::cfsetospeed(&line, B9600);
         line.c_cflag = (line.c_cflag & ~tcflag_t(CSIZE)) | CS7 | PARENB | CSTOPB | CRTSCTS;
         QCOMPARE(::tcsetattr(fd, TCSANOW, &line), 0);
-
         KipConnection connection(nullptr, 0);
         TransportLog log(connection);
         connection.setPortName(pty.slavePath());
@@ -66,32 +61,9 @@ private slots:
         QCOMPARE(::cfgetispeed(&line), speed_t(B115200));
         QCOMPARE(::cfgetospeed(&line), speed_t(B115200));
         QCOMPARE(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
-        QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
-    }
-
-    // Every byte value, the bytes a cooked tty would eat or translate (NUL, LF, CR, XON,
-    // XOFF, FF, DEL, ^C), and more than one read's worth.
-    void bytesPassUnchanged()
-    {
-        QByteArray bytes = QByteArray::fromHex("000a0d11130d0aff7f0304").repeated(20);
-        for (int value = 0; value < 64 * 1024; ++value)
-            bytes += char(value < 512 ? value : QRandomGenerator::global()->bounded(256));
-        PseudoTerminal pty;
-        KipConnection connection(nullptr, 1);
-        connection.setPortName(pty.slavePath());
-        connection.open();
-        QVERIFY(connection.isSerialOpen());
-        QByteArray atCard;
-        QByteArray atHost;
-        connect(&pty, &PseudoTerminal::bytesReceived, [&](const QByteArray &b) { atCard += b; });
-        connect(&connection, &KipConnection::dataReceived, [&](const QByteArray &b) { atHost += b; });
-        connection.writeData(bytes);
-        QTRY_COMPARE_WITH_TIMEOUT(atCard.size(), bytes.size(), 10000);
-        QVERIFY(atCard == bytes);
-        QVERIFY(pty.write(bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(atHost.size(), bytes.size(), 10000);
-        QVERIFY(atHost == bytes);
-        QCOMPARE(atCard.size(), bytes.size()); // nothing the card sent came back to it
+        QCOMPARE(line.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), tcflag_t(0));
+        QCOMPARE(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
+        QCOMPARE(line.c_oflag & OPOST, tcflag_t(0));
     }
 
     // The failure is said once; bytes are dropped silently and no reopen is pending.
@@ -101,9 +73,9 @@ private slots:
         QTest::addColumn<QStringList>("log"); // open(), then close()
         const QString missing = QStringLiteral("/dev/sablefold-no-such-port");
         QTest::newRow("no such device") << missing << QStringList{"status: Connecting to port " + missing,
-            "status: Could not open " + missing + ", config problem reported", "connected: false"} + closedTexts(missing);
+            "status: Could not open " + missing + ", config problem reported", "connected: 0"} + closedTexts(missing);
         QTest::newRow("engine path without a messenger") << "EMS" << QStringList{"status: No engine link for EMS",
-            "connected: false", "status: disconnected from engine", "connected: false"};
+            "connected: 0", "status: disconnected from engine", "connected: 0"};
     }
     void failedOpen()
     {
@@ -120,47 +92,37 @@ private slots:
         QCOMPARE(events.take(), log);
     }
 
-    // A second open() closes the port at once, without a word, and opens it again 2.5 s
-    // later. A reopen that fired after the card port asked for something else would undo
-    // it: close() and a fresh open() cancel it. Closing an open port is silent.
+    // A second open() closes the port silently and opens it again 2.5 s later; close() and
+    // a fresh open() cancel that reopen. Closing an open port is silent.
     void reopenAndClose()
     {
         PseudoTerminal pty;
         const QString name = pty.slavePath();
         KipConnection connection(nullptr, 0);
         TransportLog log(connection);
-        QByteArray atHost;
-        connect(&connection, &KipConnection::dataReceived, [&](const QByteArray &b) { atHost += b; });
         connection.setPortName(name);
         connection.open();
         QCOMPARE(log.take(), connectedTexts(name));
-
         QTimer *reopen = connection.reopenTimer();
         connection.open();
-        QVERIFY(!connection.isSerialOpen());
-        QVERIFY(log.take().isEmpty());
+        QVERIFY(!connection.isSerialOpen() && log.take().isEmpty());
         QVERIFY(reopen->isActive() && reopen->isSingleShot());
         QCOMPARE(reopen->interval(), 2500);
         QVERIFY(QMetaObject::invokeMethod(reopen, "timeout"));
         QCOMPARE(log.take(), connectedTexts(name));
-        QVERIFY(pty.write("\xaa"));
-        QTRY_COMPARE(atHost, QByteArray("\xaa"));
 
         connection.open();
         connection.close();
         QVERIFY(!reopen->isActive());
         QCOMPARE(log.take(), closedTexts(name));
-
         connection.open();
         connection.open();
-        QVERIFY(reopen->isActive());
         log.take();
         connection.open(); // the port is closed now, so this one opens at once
         QCOMPARE(log.take(), connectedTexts(name));
         QVERIFY(!reopen->isActive());
         connection.close();
-        QVERIFY(!connection.isSerialOpen());
-        QVERIFY(log.take().isEmpty());
+        QVERIFY(!connection.isSerialOpen() && log.take().isEmpty());
     }
 };
 

@@ -11,13 +11,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QTimer>
-#include <QtGlobal>
 
 #include <unistd.h>
 
-// Qt's hooks for tools that track objects (the layout of Qt 5's private qhooks_p.h):
-// slot 1 holds the number of slots, 2 the Qt version, 3 and 4 the functions called
-// as any QObject is constructed and destroyed.
+// Qt 5's hooks for tools that track objects (qhooks_p.h): the number of slots, the Qt
+// version, the functions called as any QObject is constructed and destroyed.
 extern "C" Q_DECL_IMPORT quintptr qtHookData[];
 
 namespace FaultTest {
@@ -26,12 +24,10 @@ ProcessFigures processFigures()
 {
     ProcessFigures figures;
     QFile statm(QStringLiteral("/proc/self/statm"));
-    if (statm.open(QIODevice::ReadOnly)) {
-        // size resident shared ... in pages
-        const QList<QByteArray> fields = statm.readAll().simplified().split(' ');
-        if (fields.size() > 1)
-            figures.residentKb = fields.at(1).toLongLong() * (::sysconf(_SC_PAGESIZE) / 1024);
-    }
+    const QList<QByteArray> fields = statm.open(QIODevice::ReadOnly) ? statm.readAll().simplified().split(' ')
+                                                                     : QList<QByteArray>();
+    if (fields.size() > 1) // size resident shared ... in pages
+        figures.residentKb = fields.at(1).toLongLong() * (::sysconf(_SC_PAGESIZE) / 1024);
     figures.fileDescriptors =
         int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
     return figures;
@@ -39,30 +35,18 @@ ProcessFigures processFigures()
 
 int objectCount(const QObject *root)
 {
-    if (!root)
-        return 0;
-    return 1 + int(root->findChildren<QObject *>().size());
+    return root ? 1 + int(root->findChildren<QObject *>().size()) : 0;
 }
 
 namespace {
 
-constexpr int HookDataSize = 1;
-constexpr int HookQtVersion = 2;
-constexpr int HookAddQObject = 3;
-constexpr int HookRemoveQObject = 4;
+enum { HookDataSize = 1, HookQtVersion = 2, HookAddQObject = 3, HookRemoveQObject = 4 };
 
 QAtomicInt aliveObjects;
 bool counting = false;
 
-void objectAdded(QObject *)
-{
-    aliveObjects.ref();
-}
-
-void objectRemoved(QObject *)
-{
-    aliveObjects.deref();
-}
+void objectAdded(QObject *) { aliveObjects.ref(); }
+void objectRemoved(QObject *) { aliveObjects.deref(); }
 
 } // namespace
 
@@ -79,10 +63,7 @@ bool startCountingObjects()
     return true;
 }
 
-int objectsAlive()
-{
-    return counting ? aliveObjects.loadRelaxed() : -1;
-}
+int objectsAlive() { return counting ? aliveObjects.loadRelaxed() : -1; }
 
 bool eventLoopResponsive(int timeoutMs)
 {
@@ -126,30 +107,26 @@ EMS::SerialPortLister SimulatedCards::lister() const
 
 void SimulatedCards::pullAdapter(int slot)
 {
-    CardSimulator *card = cards.at(slot);
-    card->dropLink();
-    QFile::remove(card->terminal().linkPath());
+    cards.at(slot)->dropLink();
+    QFile::remove(cards.at(slot)->terminal().linkPath());
 }
 
 bool SimulatedCards::plugAdapterBack(int slot)
 {
-    // Opening the new pseudo-terminal puts the name back.
-    return cards.at(slot)->restoreLink();
+    return cards.at(slot)->restoreLink(); // the new pseudo-terminal puts the name back
 }
 
 SimulatedBox::SimulatedBox(const QVector<int> &cardTypes) : cards(cardTypes)
 {
     for (int slot = 0; slot < cardTypes.size(); ++slot) {
-        auto *port = new EMS::KipPort(&controller, slot);
-        ports.append(port);
-        forms.append(new EMS::KipForm(port, &controller, cards.lister()));
+        ports.append(new EMS::KipPort(&controller, slot));
+        forms.append(new EMS::KipForm(ports.last(), &controller, cards.lister()));
     }
 }
 
 SimulatedBox::~SimulatedBox()
 {
-    // The controller goes first, as it does when the program ends with the cards still
-    // plugged in.
+    // The controller goes first, as when the program ends with the cards plugged in.
     qDeleteAll(forms);
     qDeleteAll(ports);
 }
@@ -162,20 +139,16 @@ QString SimulatedBox::label(int slot, const char *objectName) const
 
 bool SimulatedBox::isShowing(int slot, int cardType) const
 {
-    const EMS::KipPort &slotPort = port(slot);
-    return slotPort.linkState() == EMS::KipPort::LinkConnected && slotPort.cardType() == cardType
+    return port(slot).linkState() == EMS::KipPort::LinkConnected && port(slot).cardType() == cardType
         && form(slot).shownCardType() == cardType
         && label(slot, "cardTypeLabel") == EMS::KipForm::cardDisplayName(EMS::KipPort::KipCardType(cardType));
 }
 
 QString SimulatedBox::describe(int slot) const
 {
-    const EMS::KipPort &slotPort = port(slot);
     return QStringLiteral("port %1, link state %2, card type %3; form shows type %4, labels \"%5\" \"%6\"")
-        .arg(slotPort.isConnectionOpen() ? QStringLiteral("open") : QStringLiteral("closed"))
-        .arg(slotPort.linkState())
-        .arg(slotPort.cardType())
-        .arg(form(slot).shownCardType())
+        .arg(port(slot).isConnectionOpen() ? "open" : "closed")
+        .arg(port(slot).linkState()).arg(port(slot).cardType()).arg(form(slot).shownCardType())
         .arg(label(slot, "cardTypeLabel"), label(slot, "firmwareVersionLabel"));
 }
 
