@@ -49,7 +49,8 @@ private slots:
         const QStringList code{"Update successful. Resetting", "Code update successful"};
         QTest::newRow("code") << "codeUpdateButton" << "13 2014/05/12" << code;
         QTest::newRow("FPGA") << "fpgaUpdateButton" << "12 2019/01/01" << QStringList{"FPGA update successful"};
-        QTest::newRow("all if required") << "updateRequiredButton" << "13 2019/01/01" << code + QStringList{"FPGA update successful"};
+        QTest::newRow("all if required") << "updateRequiredButton" << "13 2019/01/01"
+                                         << code + QStringList{"FPGA update successful"};
     }
     void updatesFromThePage()
     {
@@ -67,7 +68,8 @@ private slots:
         QCOMPARE(portFinished, QList<QVariantList>{{false}});
         QCOMPARE(finished.count(), 0);
         QList<int> cardTypeAtFpgaStart; // the FPGA stage must find the card back with its new code
-        connect(form.cardUpgrader(), &KipUpgrader::startFPGAUpdate, this, [&] { cardTypeAtFpgaStart << port.cardType(); });
+        connect(form.cardUpgrader(), &KipUpgrader::startFPGAUpdate, this,
+                [&] { cardTypeAtFpgaStart << port.cardType(); });
         form.findChild<QPushButton *>(buttonName)->click();
         QVERIFY(form.isShowingUpdate());
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() > 0, 30000);
@@ -81,7 +83,8 @@ private slots:
             QVERIFY(percents.first() < 50 && percents.contains(50));
             QCOMPARE(cardTypeAtFpgaStart, QList<int>{KipPort::MadiBnc});
         }
-        QTRY_COMPARE_WITH_TIMEOUT(box.label(0, "firmwareVersionLabel") + ' ' + box.label(0, "fpgaVersionLabel"), running, 10000);
+        const auto shown = [&box] { return box.label(0, "firmwareVersionLabel") + ' ' + box.label(0, "fpgaVersionLabel"); };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), running, 10000);
         QCOMPARE(form.findChild<QPushButton *>("updateRequiredButton")->isEnabled(), results.size() < 3);
         QVERIFY(form.findChild<QPushButton *>("codeUpdateButton")->isEnabled());
         // Ended once: no second result from a card probed twice after its reset, no failure.

@@ -46,9 +46,15 @@ struct Slot
             state += find<QPushButton>(name)->isEnabled() ? '1' : '0';
         return state;
     }
-    void card(int type, quint8 version, const QByteArray &fpga) { UiTest::deliverKipStatus(&port, type, version, 42, fpga); }
+    void card(int type, quint8 version, const QByteArray &fpga)
+    {
+        UiTest::deliverKipStatus(&port, type, version, 42, fpga);
+    }
     int failures() const { return status.count(QVariantList{"update failed"}); }
-    bool tick() { return form.updateWatchdog()->isActive() && QMetaObject::invokeMethod(form.updateWatchdog(), "timeout"); }
+    bool tick() // fires the watchdog now
+    {
+        return form.updateWatchdog()->isActive() && QMetaObject::invokeMethod(form.updateWatchdog(), "timeout");
+    }
 };
 
 } // namespace
@@ -129,7 +135,7 @@ private slots:
         if (ticksToFailure == 0)
             emit upgrader->updateFinished(true);
         for (int tick = 1; tick < ticksToFailure; ++tick)
-            QVERIFY2(slot.tick() && slot.form.isShowingUpdate(), qPrintable(QStringLiteral("given up at %1").arg(tick)));
+            QVERIFY2(slot.tick() && slot.form.isShowingUpdate(), qPrintable(QString::number(tick)));
         if (ticksToFailure > 1 && progress.isEmpty())
             emit upgrader->updateProgress(0); // the first progress ends the grace: 0 is no resting point
         if (ticksToFailure > 0) {

@@ -18,7 +18,10 @@ namespace {
 const QString codeName = QStringLiteral("quorix_kip_hydra.bin"); // no other test puts these in the program's folder
 const QString fpgaName = QStringLiteral("quorix_kip_hydra_fpga.bit");
 
-QString appFile(const QString &name) { return QFileInfo(QCoreApplication::applicationDirPath() + '/' + name).absoluteFilePath(); }
+QString appFile(const QString &name)
+{
+    return QFileInfo(QCoreApplication::applicationDirPath() + '/' + name).absoluteFilePath();
+}
 
 void writeFile(const QString &path, const QByteArray &contents)
 {
@@ -37,7 +40,10 @@ bool fire(QTimer *timer, int expectedInterval)
 // An unopened card port fed the card's reports directly, and its upgrader.
 struct Slot
 {
-    void cardReports(int type, int code, const QByteArray &fpga) { UiTest::deliverKipStatus(&port, type, quint8(code), 40, fpga); }
+    void cardReports(int type, int code, const QByteArray &fpga)
+    {
+        UiTest::deliverKipStatus(&port, type, quint8(code), 40, fpga);
+    }
     KipPort port{nullptr, 0};
     KipUpgrader upgrader{&port, nullptr};
     QSignalSpy arm{&upgrader, &KipUpgrader::startARMUpdate}, fpga{&upgrader, &KipUpgrader::startFPGAUpdate};
@@ -94,7 +100,6 @@ private slots:
         QTest::newRow("card version 0 never updated by itself") << 0 << older << "" << true;
         QTest::newRow("same versions") << 12 << older << "" << false;
         QTest::newRow("later FPGA date") << 12 << newer << "fpga" << true;
-        QTest::newRow("FPGA file without a date") << 12 << QByteArray(80, char(0x11)) << "" << false;
         QTest::newRow("both newer: code first") << 3 << newer << "code" << true;
     }
     void starts()

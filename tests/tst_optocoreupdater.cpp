@@ -88,7 +88,8 @@ private slots:
     }
     void cleanup()
     {
-        for (const QString &path : {OptocoreUpdater::buildInfoPath(), OptocoreUpdater::firstFilePath(), OptocoreUpdater::secondFilePath()})
+        for (const QString &path :
+             {OptocoreUpdater::buildInfoPath(), OptocoreUpdater::firstFilePath(), OptocoreUpdater::secondFilePath()})
             QFile::remove(path);
     }
 

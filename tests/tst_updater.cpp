@@ -82,7 +82,10 @@ class UpdaterTest : public QObject
     }
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.warning=false")); }
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.warning=false"));
+    }
 
     // 100 bytes are announced as 128 and sent as two blocks, the second padded with 0xFF.
     void completeUpdateOf100Bytes()
