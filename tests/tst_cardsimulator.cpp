@@ -8,7 +8,6 @@
 #include "support/simulatedcard.h"
 #include "update/bootpacket.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 using Common::BootPacket;
