@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "common/logcategories.h"
 #include "ui/kipform.h"
 #include "ui/logdialog.h"
 #include "ui_mainwindow.h"
@@ -102,7 +103,7 @@ void MainWindow::showStatus(int slot)
         ui->statusBar->showMessage(statusTexts[0] + QStringLiteral("; ") + statusTexts[1]);
     else
         ui->statusBar->showMessage(statusTexts[slot]);
-    qDebug().noquote() << statusTexts[slot];
+    qCDebug(lcUi).noquote() << statusTexts[slot];
     lastStatusTimes[slot] = current;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/engineconnection.h"
 
+#include "common/logcategories.h"
 #include <QDebug>
 #include <QDir>
 
@@ -15,13 +16,13 @@ EngineConnection::~EngineConnection() = default;
 
 void EngineConnection::open()
 {
-    qWarning("Open called when not in console.");
+    qCWarning(lcEngine, "Open called when not in console.");
     if (!console || file.isOpen())
         return;
     if (file.open(QIODevice::ReadWrite | QIODevice::Truncate))
-        qDebug("Opened engine.dat file for writing.");
+        qCDebug(lcEngine, "Opened engine.dat file for writing.");
     else
-        qWarning("Unable to open engine.dat file for writing.");
+        qCWarning(lcEngine, "Unable to open engine.dat file for writing.");
 }
 
 void EngineConnection::write(QByteArray frame)
@@ -29,7 +30,7 @@ void EngineConnection::write(QByteArray frame)
     if (!file.isOpen() || !console)
         return;
     if (file.write(frame) < frame.size())
-        qWarning().noquote() << QStringLiteral("Error writing to file: ") + file.errorString();
+        qCWarning(lcEngine).noquote() << QStringLiteral("Error writing to file: ") + file.errorString();
     else
         file.flush();
 }
@@ -38,7 +39,7 @@ void EngineConnection::close()
 {
     if (file.isOpen())
         file.close();
-    qWarning("Desktop engine connection closed");
+    qCWarning(lcEngine, "Desktop engine connection closed");
 }
 
 } // namespace EMS

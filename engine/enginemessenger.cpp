@@ -1,5 +1,6 @@
 #include "engine/enginemessenger.h"
 
+#include "common/logcategories.h"
 #include "engine/appconnection.h"
 #include "engine/engineconnection.h"
 
@@ -84,7 +85,7 @@ void EngineMessenger::sendMessage(EngineMessage *message)
 void EngineMessenger::report(const QString &text)
 {
     const QString line = QLatin1String(ErrorPrefix) + text;
-    qDebug().noquote() << line;
+    qCDebug(lcEngine).noquote() << line;
     emit statusMessage(line);
 }
 

@@ -8,7 +8,7 @@
 
 #include "fuzzsupport.h"
 
-#include "update/kipfpgaupdater.h"
+#include "link/fpgadownloader.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

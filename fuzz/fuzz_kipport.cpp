@@ -14,7 +14,7 @@
 
 #include "link/kipport.h"
 #include "ui/madipanel.h"
-#include "update/optocoreupdatepanel.h"
+#include "ui/optocoreupdatepanel.h"
 
 #if __has_include("ui/aespanel.h")
 #include "ui/aespanel.h"

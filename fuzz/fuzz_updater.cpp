@@ -9,7 +9,7 @@
 
 #include "fuzzsupport.h"
 
-#include "update/updater.h"
+#include "link/bootloaderupdater.h"
 
 #include <QMetaObject>
 #include <QTimer>

@@ -13,9 +13,9 @@
 #include "link/serialmessage.h"
 #include "sim/bootloaderemulator.h"
 #include "sim/cardfirmware.h"
-#include "update/kipfpgaupdater.h"
+#include "link/fpgadownloader.h"
 #include "update/optocoreupdater.h"
-#include "update/updater.h"
+#include "link/bootloaderupdater.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,10 @@
 #include "link/kipport.h"
 
+#include "common/logcategories.h"
 #include "link/kipconnection.h"
 #include "link/kipsendqueue.h"
-#include "update/kipfpgaupdater.h"
-#include "update/updater.h"
+#include "link/fpgadownloader.h"
+#include "link/bootloaderupdater.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -280,7 +281,7 @@ void KipPort::setLinkState(LinkState state)
         return;
     status.linkState = state;
     if ((state == LinkProbing || state == LinkClosed) && status.cardType != NoCard) {
-        qWarning().noquote() << QStringLiteral("KIPPort: KIP %1 connection timed out").arg(slotIndex() + 1);
+        qCWarning(lcLink).noquote() << QStringLiteral("KIPPort: KIP %1 connection timed out").arg(slotIndex() + 1);
         status.cardType = NoCard;
         status.firmwareVersion = 0;
         status.temperature = 0;
@@ -485,7 +486,7 @@ void KipPort::sendMessage(Common::SerialMessage *message)
     const QByteArray frame = message->encode();
     if (frame.isEmpty()) {
         // A frame whose length byte cannot describe it would desynchronise the card.
-        qWarning().noquote() << QStringLiteral("KIP Port: %1 message with %2 payload bytes not sent: too long for a frame")
+        qCWarning(lcLink).noquote() << QStringLiteral("KIP Port: %1 message with %2 payload bytes not sent: too long for a frame")
                                     .arg(Common::SerialMessage::typeName(message->type))
                                     .arg(message->data.size());
         return;
@@ -725,7 +726,7 @@ void KipPort::requestBootLoader()
 void KipPort::updateCode(QString fileName)
 {
     if (!QFile::exists(fileName)) {
-        qWarning() << "KIP Port: Code file" << fileName << "not found";
+        qCWarning(lcLink) << "KIP Port: Code file" << fileName << "not found";
         emit statusMessage(tr("Code file not found: ") + fileName);
         return;
     }

@@ -28,14 +28,6 @@ const int frameLengths[SerialMessage::TypeCount] = {
     16, 3, 7, 4, 26, 5, 4, 7, 3, 3, 4, 5, 7, 6, 4, 4, 4, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 5,
 };
 
-quint8 byteSum(const char *bytes, int count)
-{
-    quint8 sum = 0;
-    for (int i = 0; i < count; ++i)
-        sum = quint8(sum + quint8(bytes[i]));
-    return sum;
-}
-
 } // namespace
 
 SerialMessage::SerialMessage(int type, int param, const QByteArray &data)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/messagetype.h"
+
 #include <QByteArray>
 #include <QMetaType>
 #include <QString>
@@ -19,6 +21,10 @@ public:
 
     SerialMessage() = default;
     SerialMessage(int type, int param, const QByteArray &data);
+    SerialMessage(MessageType type, int param, const QByteArray &data = QByteArray())
+        : SerialMessage(int(type), param, data)
+    {
+    }
     explicit SerialMessage(const QByteArray &frame);
 
     // The frame of this message, or an empty array when the message cannot be framed
@@ -31,6 +37,7 @@ public:
     bool isEncodable() const;
 
     QString toString() const;
+    MessageType messageType() const { return MessageType(type); }
 
     static QString typeName(int type);
     static int frameLength(int type);

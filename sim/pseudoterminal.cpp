@@ -1,5 +1,6 @@
 #include "sim/pseudoterminal.h"
 
+#include "common/logcategories.h"
 #include <QDebug>
 #include <QFile>
 #include <QSocketNotifier>
@@ -45,7 +46,7 @@ void PseudoTerminal::updateLink()
         return;
     QFile::remove(link);
     if (!QFile::link(device, link))
-        qWarning() << "PseudoTerminal: cannot link" << link << "to" << device;
+        qCWarning(lcSim) << "PseudoTerminal: cannot link" << link << "to" << device;
 }
 
 bool PseudoTerminal::open()
@@ -126,7 +127,7 @@ bool PseudoTerminal::write(const QByteArray &bytes)
     if (!isOpen())
         return false;
     if (pending.size() + bytes.size() > MaxPendingBytes) {
-        qWarning() << "PseudoTerminal: host is not reading, dropped" << bytes.size() << "bytes";
+        qCWarning(lcSim) << "PseudoTerminal: host is not reading, dropped" << bytes.size() << "bytes";
         return false;
     }
     pending.append(bytes);
@@ -189,6 +190,6 @@ void PseudoTerminal::readMaster()
 void PseudoTerminal::fail(const QString &what, int error)
 {
     lastError = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
-    qWarning() << "PseudoTerminal:" << lastError;
+    qCWarning(lcSim) << "PseudoTerminal:" << lastError;
     close();
 }

@@ -6,7 +6,7 @@
 #include "sim/cardsimulator.h"
 #include "sim/pseudoterminal.h"
 #include "support/simulatedcard.h"
-#include "update/bootpacket.h"
+#include "link/bootpacket.h"
 
 #include <QtTest>
 

@@ -51,7 +51,7 @@ class E2eFaultsLinkTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false"));
         qRegisterMetaType<QSerialPort::SerialPortError>();
     }
 

@@ -9,7 +9,7 @@
 #include "sim/cardsimulator.h"
 #include "ui/kipform.h"
 #include "update/kipupgrader.h"
-#include "update/optocoreupdatepanel.h"
+#include "ui/optocoreupdatepanel.h"
 #include "update/optocoreupdater.h"
 
 #include <QFile>
@@ -108,7 +108,7 @@ class E2eFaultsUpdateTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false"));
         qRegisterMetaType<QSerialPort::SerialPortError>();
         QVERIFY(firmware.install({{KipUpgrader::codeFileName(KipPort::MadiBnc), NewCode},
                                   {KipUpgrader::fpgaFileName(KipPort::MadiBnc), NewFpga}}));

@@ -127,7 +127,7 @@ class E2eTranslationsTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false"));
         const QString catalogue = QFINDTESTDATA("../translations/sablefold_en.ts");
         QVERIFY2(!catalogue.isEmpty(), "translations/sablefold_en.ts not found");
         QVERIFY(dir.isValid());

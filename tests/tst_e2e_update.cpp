@@ -34,7 +34,7 @@ class E2eUpdateTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false"));
         qRegisterMetaType<QSerialPort::SerialPortError>();
         // The card runs code 12 and FPGA 2014/05/12.
         QVERIFY(firmware.install({{"quorix_kip_madi.bin", UpdateTest::codeImage(13, 300)},

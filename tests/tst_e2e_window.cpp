@@ -56,7 +56,7 @@ class E2eWindowTest : public QObject
     UiTest::SettingsSandbox sandbox;
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false")); }
     void twoMadiCards()
     {
         DemoRig rig(KipPort::MadiCat5);

@@ -4,7 +4,7 @@
 #include "link/kipport.h"
 #include "ui/kipform.h"
 #include "update/kipupgrader.h"
-#include "update/optocoreupdatepanel.h"
+#include "ui/optocoreupdatepanel.h"
 
 #include <QLabel>
 #include <QLoggingCategory>
@@ -68,7 +68,7 @@ class KipFormUpdateTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false"));
         QVERIFY(firmware.install({{CodeFile, UpdateTest::codeImage(13, 300)},
                                   {FpgaFile, UpdateTest::fpgaImage("2019/01/01", 400)}}));
     }

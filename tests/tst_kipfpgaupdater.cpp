@@ -1,4 +1,4 @@
-#include "update/kipfpgaupdater.h"
+#include "link/fpgadownloader.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -46,7 +46,7 @@ class TestKipFpgaUpdater : public QObject
     }
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false")); }
 
     // Erase with the packet count, numbered 128-byte packets, the 16-bit sum (it wraps here);
     // a second start begins at packet 0 with the sum reset; finished once.

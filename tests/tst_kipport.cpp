@@ -5,7 +5,7 @@
 #include "link/kipport.h"
 #include "link/serialmessage.h"
 #include "sim/pseudoterminal.h"
-#include "update/updater.h"
+#include "link/bootloaderupdater.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -58,7 +58,7 @@ class TestKipUpgrader : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false")); }
     void cleanup() { for (const QString &name : {codeName, fpgaName}) QFile::remove(appFile(name)); }
 
     void versionMarks()

@@ -1,7 +1,7 @@
 #include "support/uitestsupport.h"
 
 #include "link/kipport.h"
-#include "update/optocoreupdatepanel.h"
+#include "ui/optocoreupdatepanel.h"
 #include "update/optocoreupdater.h"
 
 #include <QFile>
@@ -79,7 +79,7 @@ class TestOptocoreUpdater : public QObject
     QByteArray secondFile = QByteArray(129, 'c');
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false")); }
     void init()
     {
         writeFile(OptocoreUpdater::buildInfoPath(), "OC 7.12.21");

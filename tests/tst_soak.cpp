@@ -72,7 +72,7 @@ class SoakTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false"));
         qRegisterMetaType<QSerialPort::SerialPortError>();
     }
     void bothSlotsOnLivingCards()

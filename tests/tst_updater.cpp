@@ -1,4 +1,4 @@
-#include "update/updater.h"
+#include "link/bootloaderupdater.h"
 
 #include <QLoggingCategory>
 #include <QSignalSpy>
@@ -84,7 +84,7 @@ class UpdaterTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.warning=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("sablefold.*.debug=false\nsablefold.*.warning=false"));
     }
 
     // 100 bytes are announced as 128 and sent as two blocks, the second padded with 0xFF.

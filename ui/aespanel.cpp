@@ -1,5 +1,6 @@
 #include "ui/aespanel.h"
 
+#include "common/logcategories.h"
 #include "ui/framefont.h"
 #include "ui_aespanel.h"
 
@@ -52,7 +53,7 @@ void AesPanel::receiveInputSampleRate(int port, uint sampleRate)
         label->clear();
         return;
     }
-    qDebug() << "InputSampleRate" << sampleRate;
+    qCDebug(lcUi) << "InputSampleRate" << sampleRate;
     label->setText(QString::number(sampleRate));
 }
 

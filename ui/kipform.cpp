@@ -1,5 +1,6 @@
 #include "ui/kipform.h"
 
+#include "common/logcategories.h"
 #include "ui/aespanel.h"
 #include "ui/cardpanel.h"
 #include "ui/hydrapanel.h"
@@ -7,7 +8,7 @@
 #include "ui/optocorepanel.h"
 #include "ui_kipform.h"
 #include "update/kipupgrader.h"
-#include "update/optocoreupdatepanel.h"
+#include "ui/optocoreupdatepanel.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -165,7 +166,7 @@ void KipForm::on_connectionComboBox_activated(int)
 
 void KipForm::serialPortError(QSerialPort::SerialPortError error)
 {
-    qDebug().noquote() << QStringLiteral("KIP %1 SerialPortError %2").arg(slotIndex() + 1).arg(int(error));
+    qCDebug(lcSlot).noquote() << QStringLiteral("KIP %1 SerialPortError %2").arg(slotIndex() + 1).arg(int(error));
     if (error == QSerialPort::NoError || serialErrorPending)
         return;
     serialErrorPending = true;
@@ -453,7 +454,7 @@ void KipForm::updateTimeout()
             return;
         if (++restingTicks * UpdateWatchdogMs < UpdateRestLimitMs)
             return;
-        qWarning().noquote() << QStringLiteral("KIP %1 update: no progress for %2 s at %3 %, given up")
+        qCWarning(lcSlot).noquote() << QStringLiteral("KIP %1 update: no progress for %2 s at %3 %, given up")
                                     .arg(slotIndex() + 1)
                                     .arg(restingTicks * UpdateWatchdogMs / 1000)
                                     .arg(progressSeen ? percent : 0);

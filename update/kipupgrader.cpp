@@ -1,5 +1,6 @@
 #include "update/kipupgrader.h"
 
+#include "common/logcategories.h"
 #include "common/resources.h"
 
 #include <QCoreApplication>
@@ -182,7 +183,7 @@ void KipUpgrader::receiveFinished(bool success)
     if (running == NoStage || (running == CodeStage && !codeStageHandedOver)) {
         // Most often the probe the port runs on every connection: a card running its
         // application answers it, which ends that probe "unsuccessfully".
-        qDebug().noquote() << "KIPUpgrader: Result" << success << "ignored, no update of ours running";
+        qCDebug(lcUpdate).noquote() << "KIPUpgrader: Result" << success << "ignored, no update of ours running";
         return;
     }
     if (running == FpgaStage && port->fpgaDownloader()) {
@@ -190,19 +191,19 @@ void KipUpgrader::receiveFinished(bool success)
         // so a result while the downloader is still there belongs to something else:
         // the probe of a link that was reopened under a running download. The download
         // itself is ended by the update page's watchdog, visibly.
-        qDebug().noquote() << "KIPUpgrader: Result" << success << "ignored, the FPGA download still runs";
+        qCDebug(lcUpdate).noquote() << "KIPUpgrader: Result" << success << "ignored, the FPGA download still runs";
         return;
     }
 
     if (!success) {
-        qDebug().noquote() << "KIPUpgrader: Upgrade failed";
+        qCDebug(lcUpdate).noquote() << "KIPUpgrader: Upgrade failed";
         endRun();
         emit updateFinished(false);
         return;
     }
 
     if (running == CodeStage && upgradeCpu && upgradeFpga && currentStage == 0) {
-        qDebug().noquote() << "KIPUpgrader: CPU upgrade complete, attempting to upgrade FPGA";
+        qCDebug(lcUpdate).noquote() << "KIPUpgrader: CPU upgrade complete, attempting to upgrade FPGA";
         currentStage = 1;
         // The card restarts with its new code; nothing of ours runs until the FPGA stage.
         running = NoStage;
@@ -210,14 +211,14 @@ void KipUpgrader::receiveFinished(bool success)
         return;
     }
 
-    qDebug().noquote() << "KIPUpgrader: Upgrade complete";
+    qCDebug(lcUpdate).noquote() << "KIPUpgrader: Upgrade complete";
     endRun();
     emit updateFinished(true);
 }
 
 void KipUpgrader::upgradeCode(QString filePath)
 {
-    qDebug().noquote() << "KIPUpgrader: Manually upgrading KIP ARM to:" << filePath;
+    qCDebug(lcUpdate).noquote() << "KIPUpgrader: Manually upgrading KIP ARM to:" << filePath;
     currentStage = 0;
     upgradeCpu = true;
     upgradeFpga = false;
@@ -226,7 +227,7 @@ void KipUpgrader::upgradeCode(QString filePath)
 
 void KipUpgrader::upgradeFPGA(QString filePath)
 {
-    qDebug().noquote() << "KIPUpgrader: Manually upgrading KIP FPGA to:" << filePath;
+    qCDebug(lcUpdate).noquote() << "KIPUpgrader: Manually upgrading KIP FPGA to:" << filePath;
     currentStage = 0;
     upgradeCpu = false;
     upgradeFpga = true;
@@ -260,7 +261,7 @@ void KipUpgrader::attemptToUpgradeFPGA()
         fpgaPending = false;
         beforeFpgaTimer->start();
     } else {
-        qDebug().noquote() << "KIPUpgrader: Card type empty, will attempt FPGA upgrade when valid card type is next received";
+        qCDebug(lcUpdate).noquote() << "KIPUpgrader: Card type empty, will attempt FPGA upgrade when valid card type is next received";
         fpgaPending = true;
     }
 }
@@ -310,7 +311,7 @@ void KipUpgrader::endRun()
 
 void KipUpgrader::refuse(const QString &reason)
 {
-    qDebug().noquote() << "KIPUpgrader:" << reason;
+    qCDebug(lcUpdate).noquote() << "KIPUpgrader:" << reason;
     endRun();
     // Reported from the event loop: the form shows its progress bar only after the call
     // that started the update has returned, and must see the end after that.

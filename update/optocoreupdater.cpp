@@ -1,6 +1,7 @@
 #include "update/optocoreupdater.h"
 
-#include "update/bigendian16.h"
+#include "common/logcategories.h"
+#include "link/bigendian16.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -90,7 +91,7 @@ void OptocoreUpdater::cancel()
 {
     if (state == Idle || state == Refusing)
         return;
-    qDebug().noquote() << "OptocoreUpdater: update cancelled at packet" << packetNumber - 1;
+    qCDebug(lcUpdate).noquote() << "OptocoreUpdater: update cancelled at packet" << packetNumber - 1;
     file.close();
     state = Idle;
 }
@@ -98,7 +99,7 @@ void OptocoreUpdater::cancel()
 void OptocoreUpdater::start()
 {
     if (state != Idle) {
-        qDebug().noquote() << "OptocoreUpdater: already updating, start ignored";
+        qCDebug(lcUpdate).noquote() << "OptocoreUpdater: already updating, start ignored";
         return;
     }
     currentStage = 0;
@@ -144,7 +145,7 @@ void OptocoreUpdater::receiveMessage(Common::SerialMessage *message)
         if (state == Idle || state == Refusing) {
             // No update of ours runs (a refused "leave the loader", for instance):
             // failing it again here would only make the panel ask again.
-            qDebug().noquote() << "OptocoreUpdater: step" << message->param << "refused:" << errorText(result);
+            qCDebug(lcUpdate).noquote() << "OptocoreUpdater: step" << message->param << "refused:" << errorText(result);
             emit statusMessage(tr("Optocore module refused step %1: %2").arg(message->param).arg(errorText(result)));
             return;
         }

@@ -1,4 +1,4 @@
-#include "update/optocoreupdatepanel.h"
+#include "ui/optocoreupdatepanel.h"
 
 #include "ui_optocoreupdatepanel.h"
 #include "update/optocoreupdater.h"

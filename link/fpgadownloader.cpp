@@ -1,6 +1,7 @@
-#include "update/kipfpgaupdater.h"
+#include "link/fpgadownloader.h"
 
-#include "update/bigendian16.h"
+#include "common/logcategories.h"
+#include "link/bigendian16.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -71,7 +72,7 @@ void KipFpgaUpdater::receiveMessage(Common::SerialMessage message)
 
     const int result = message.data.isEmpty() ? 0 : quint8(message.data.at(0));
     if (result != 0) {
-        qDebug().noquote() << "KIPFPGAUpdater: NAK Received";
+        qCDebug(lcUpdate).noquote() << "KIPFPGAUpdater: NAK Received";
         abortDownload(errorText(result));
         return;
     }
@@ -79,7 +80,7 @@ void KipFpgaUpdater::receiveMessage(Common::SerialMessage message)
     switch (message.param) {
     case StepErase:
         if (state != Erasing) {
-            qDebug().noquote() << "KIPFPGAUpdater: erase reply ignored during the download";
+            qCDebug(lcUpdate).noquote() << "KIPFPGAUpdater: erase reply ignored during the download";
             return;
         }
         sendFirstPacket();
@@ -115,7 +116,7 @@ void KipFpgaUpdater::receiveMessage(Common::SerialMessage message)
             abortDownload(tr("Image complete reply before the image was sent"));
             return;
         }
-        qDebug().noquote() << "KIPFPGAUpdater: Finish Acknowledged";
+        qCDebug(lcUpdate).noquote() << "KIPFPGAUpdater: Finish Acknowledged";
         state = Done;
         emit finished(true);
         break;
@@ -167,7 +168,7 @@ void KipFpgaUpdater::sendPacket()
 
 void KipFpgaUpdater::finishDownload()
 {
-    qDebug().noquote() << "KipFpgaUpdater::finishDownload";
+    qCDebug(lcUpdate).noquote() << "KipFpgaUpdater::finishDownload";
     state = Finishing;
     emitMessage(StepFinish, bigEndian16(checksum));
     file.close();
@@ -179,7 +180,7 @@ void KipFpgaUpdater::abortDownload(const QString &reason)
     file.close();
     state = Done;
     const int lastPacket = packetNumber - 1;
-    qDebug().noquote().nospace() << "KIPFPGAUpdater: Aborting download: " << reason
+    qCDebug(lcUpdate).noquote().nospace() << "KIPFPGAUpdater: Aborting download: " << reason
                                  << " at packet " << lastPacket << ". Update aborted";
     emit statusMessage(tr("%1 at packet %2. Update aborted").arg(reason).arg(lastPacket));
     emit finished(false);
@@ -189,7 +190,7 @@ void KipFpgaUpdater::refuse(const QString &reason)
 {
     file.close();
     state = Done;
-    qDebug().noquote() << "KIPFPGAUpdater: Refusing download:" << reason;
+    qCDebug(lcUpdate).noquote() << "KIPFPGAUpdater: Refusing download:" << reason;
     // Reported from the event loop, not from inside start(): the caller of start()
     // settles its own state (the port stops its timers for the erase) first, and the
     // failure then finds it ready to recover.

@@ -1,4 +1,4 @@
-#include "update/bootpacket.h"
+#include "link/bootpacket.h"
 
 #include <QStringList>
 

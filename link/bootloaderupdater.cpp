@@ -1,5 +1,6 @@
-#include "update/updater.h"
+#include "link/bootloaderupdater.h"
 
+#include "common/logcategories.h"
 #include <QDebug>
 #include <QFileInfo>
 #include <QTimer>
@@ -40,13 +41,13 @@ void Updater::start()
     if (file.isOpen())
         file.close();
     if (!QFile::exists(file.fileName())) {
-        qWarning().noquote() << "Updater: Firmware file" << file.fileName()
+        qCWarning(lcUpdate).noquote() << "Updater: Firmware file" << file.fileName()
                              << "not found in filesystem. Attempting to update from resource system";
         emit statusMessage(tr("Firmware file %1 not found in filesystem. Attempting to update from resource system")
                                .arg(file.fileName()));
         file.setFileName(QStringLiteral(":/firmware/%1").arg(QFileInfo(file.fileName()).fileName()));
         if (file.size() == 0) {
-            qWarning().noquote() << "Updater: No firmware file" << file.fileName() << "found in resource system";
+            qCWarning(lcUpdate).noquote() << "Updater: No firmware file" << file.fileName() << "found in resource system";
             emit statusMessage(tr("No firmware found in resource system"));
             finishDownload(false);
             return;
@@ -54,12 +55,12 @@ void Updater::start()
     } else if (file.size() == 0) {
         // Writing nothing and then reporting success would leave the card's program as
         // it was while the user reads "Update successful".
-        qWarning().noquote() << "Updater: Firmware file" << file.fileName() << "is empty";
+        qCWarning(lcUpdate).noquote() << "Updater: Firmware file" << file.fileName() << "is empty";
         emit statusMessage(tr("Firmware file %1 is empty").arg(file.fileName()));
         finishDownload(false);
         return;
     }
-    qDebug().noquote() << "Updater: Updating firmware using" << file.fileName();
+    qCDebug(lcUpdate).noquote() << "Updater: Updating firmware using" << file.fileName();
     send(BootPacket(BootPacket::Ping));
 }
 
@@ -181,7 +182,7 @@ void Updater::onNak()
     current->state = BootPacket::Failed;
     emit updating(false);
     emit statusMessage(tr("Update aborted: too many retries"));
-    qWarning() << "Updater: Updater aborted: Too many retries";
+    qCWarning(lcUpdate) << "Updater: Updater aborted: Too many retries";
 }
 
 void Updater::onReply(const BootPacket &reply)
@@ -200,11 +201,11 @@ void Updater::onReply(const BootPacket &reply)
 
 void Updater::startDownload()
 {
-    qDebug() << "Updater: Start download";
+    qCDebug(lcUpdate) << "Updater: Start download";
     if (!file.open(QIODevice::ReadOnly)) {
         // Without this the next Success would land here again and the card would be
         // sent Download after Download.
-        qWarning().noquote() << "Updater: Cannot read firmware file" << file.fileName() << file.errorString();
+        qCWarning(lcUpdate).noquote() << "Updater: Cannot read firmware file" << file.fileName() << file.errorString();
         emit statusMessage(tr("Cannot read firmware file %1").arg(file.fileName()));
         finishDownload(false);
         return;
@@ -227,7 +228,7 @@ void Updater::sendNextBlock()
     QByteArray block = file.read(BootPacket::BlockSize);
     if (block.isEmpty()) {
         // Not at the end, yet nothing to read: padding alone would be sent forever.
-        qWarning().noquote() << "Updater: Cannot read firmware file" << file.fileName() << file.errorString();
+        qCWarning(lcUpdate).noquote() << "Updater: Cannot read firmware file" << file.fileName() << file.errorString();
         emit statusMessage(tr("Cannot read firmware file %1").arg(file.fileName()));
         finishDownload(false);
         return;
@@ -245,7 +246,7 @@ void Updater::sendNextBlock()
 
 void Updater::finishDownload(bool ok)
 {
-    qDebug() << "Updater: Finished download";
+    qCDebug(lcUpdate) << "Updater: Finished download";
     file.close();
     successful = ok;
     send(BootPacket(BootPacket::Reset));
