@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/kipport.h"
-#include "ui/serialportlister.h"
+#include "slot/serialportlister.h"
 
 #include <QDateTime>
 #include <QMainWindow>

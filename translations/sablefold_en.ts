@@ -240,19 +240,7 @@
 <context>
     <name>EMS::KipForm</name>
     <message>
-        <source>BNC MADI</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>CAT5 MADI</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>%1°C</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1 ready</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -265,26 +253,6 @@
     </message>
     <message>
         <source>Update Code</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>please wait - updating code</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>please wait - updating FPGA</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>please wait - updating as required</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>please wait - updating Optocore</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>update failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -670,6 +638,41 @@
     </message>
     <message>
         <source>%1 at packet %2 in file %3. Update aborted</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::SlotController</name>
+    <message>
+        <source>BNC MADI</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CAT5 MADI</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 ready</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>please wait - updating code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>please wait - updating FPGA</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>please wait - updating as required</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>please wait - updating Optocore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>update failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -7,7 +7,7 @@
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 #include "sim/pseudoterminal.h"
-#include "ui/serialportlister.h"
+#include "slot/serialportlister.h"
 
 #include <QMap>
 #include <QObject>

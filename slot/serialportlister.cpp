@@ -1,4 +1,4 @@
-#include "ui/serialportlister.h"
+#include "slot/serialportlister.h"
 
 #include <QSerialPortInfo>
 
