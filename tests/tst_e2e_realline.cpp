@@ -120,7 +120,7 @@ private slots:
         QVERIFY(answered >= 0 && requested >= 0);
         // AA's own byte time is below a millisecond; the latency timer is not.
         const qint64 expected = latencyMs + 100 + 1000;
-        QVERIFY2(requested - answered >= expected && requested - answered <= expected + 60,
+        QVERIFY2(requested - answered >= expected && requested - answered <= expected + 100,
                  qPrintable(QStringLiteral("first status request %1 ms after the card's AA").arg(requested - answered)));
     }
 
@@ -136,7 +136,7 @@ private slots:
         QSignalSpy status(&rig.port, &KipPort::statusMessage);
         QVERIFY(QTest::qWaitFor([&] { return status.contains({QStringLiteral("Card removed from KIP 1")}); }, 5000));
         const qint64 missedAfter = lastReply.elapsed();
-        QVERIFY2(missedAfter >= 2990 && missedAfter <= 3060,
+        QVERIFY2(missedAfter >= 2990 && missedAfter <= 3100,
                  qPrintable(QStringLiteral("card missed %1 ms after its last reply").arg(missedAfter)));
     }
 
