@@ -13,6 +13,8 @@ Updater::Updater(QObject *parent, const QString &fileName)
 {
     autoBaudDelay->setSingleShot(true);
     autoBaudDelay->setInterval(AutoBaudDelayMs);
+    // A coarse timer may probe up to 50 ms early, while the card is still restarting.
+    autoBaudDelay->setTimerType(Qt::PreciseTimer);
     connect(autoBaudDelay, &QTimer::timeout, this, &Updater::autoBaud);
 }
 

@@ -29,6 +29,7 @@ bool KipConnection::isSerialOpen() const
 void KipConnection::open()
 {
     if (serialPort->isOpen()) {
+        lowLatency.restore();
         serialPort->close();
         reopen->start();
         return;
@@ -64,6 +65,7 @@ void KipConnection::open()
         emit connectedChanged(false);
         return;
     }
+    lowLatency.apply(qintptr(serialPort->handle()), name);
     emit statusMessage(tr("Connected to %1").arg(name));
     emit connectedChanged(true);
 }
@@ -81,6 +83,7 @@ void KipConnection::close()
 {
     reopen->stop();
     if (serialPort->isOpen()) {
+        lowLatency.restore();
         serialPort->close();
         return;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/lowlatency.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
@@ -60,6 +62,7 @@ private:
     EngineMessenger *engineMessenger;
     QSerialPort *serialPort;
     QTimer *reopen;
+    LowLatencyRequest lowLatency;
     int slot;
     QString name = QStringLiteral("EMS");
     bool viaEngine = false;

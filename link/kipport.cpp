@@ -102,10 +102,12 @@ KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenge
     queue = new KipSendQueue(kipConnection, this);
 
     keepAlive = new QTimer(this);
+    keepAlive->setTimerType(Qt::PreciseTimer);
     keepAlive->setInterval(KeepAliveIntervalMs);
     connect(keepAlive, &QTimer::timeout, this, &KipPort::keepAliveTimeout);
 
     watchdog = new QTimer(this);
+    watchdog->setTimerType(Qt::PreciseTimer);
     watchdog->setInterval(WatchdogIntervalMs);
     connect(watchdog, &QTimer::timeout, this, &KipPort::watchdogTimeout);
 }

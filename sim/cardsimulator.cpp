@@ -3,6 +3,7 @@
 #include "sim/bootloaderemulator.h"
 #include "sim/cardfirmware.h"
 #include "sim/pseudoterminal.h"
+#include "sim/seriallinemodel.h"
 
 #include <QTimer>
 
@@ -14,7 +15,7 @@ CardSimulator::CardSimulator(QObject *parent, StartMode mode)
     latencyTimer->setSingleShot(true);
     connect(latencyTimer, &QTimer::timeout, this, &CardSimulator::deliverDue);
 
-    connect(pty, &PseudoTerminal::bytesReceived, this, &CardSimulator::route);
+    connect(pty, &PseudoTerminal::bytesReceived, this, &CardSimulator::receiveFromHost);
     connect(pty, &PseudoTerminal::openChanged, this, &CardSimulator::linkChanged);
     connect(loader, &BootLoaderEmulator::bytesToHost, this, [this](const QByteArray &bytes) { answer(bytes, true); });
     connect(loader, &BootLoaderEmulator::resetRequested, this, &CardSimulator::leaveBootLoader);
@@ -77,9 +78,32 @@ int CardSimulator::versionMark(const QByteArray &image)
     return quint8(image.at(at + 8));
 }
 
-void CardSimulator::route(const QByteArray &bytes)
+void CardSimulator::setRealisticLine(bool on, int latencyMs)
+{
+    if (!on) {
+        delete lineModel;
+        lineModel = nullptr;
+        return;
+    }
+    if (!lineModel) {
+        lineModel = new SerialLineModel(this);
+        connect(lineModel, &SerialLineModel::byteAtCard, this, [this](char byte) { route(QByteArray(1, byte)); });
+        connect(lineModel, &SerialLineModel::packetAtHost, pty, &PseudoTerminal::write);
+    }
+    lineModel->setLatencyMs(latencyMs);
+}
+
+void CardSimulator::receiveFromHost(const QByteArray &bytes)
 {
     emit bytesFromHost(bytes);
+    if (lineModel)
+        lineModel->sendFromHost(bytes);
+    else
+        route(bytes);
+}
+
+void CardSimulator::route(const QByteArray &bytes)
+{
     if (silence)
         return;
     if (inBootLoader)
@@ -114,6 +138,13 @@ void CardSimulator::deliverDue()
 
 void CardSimulator::transmit(const QByteArray &bytes)
 {
+    if (lineModel) {
+        if (!pty->isOpen())
+            return;
+        lineModel->sendFromCard(bytes);
+        emit bytesToHost(bytes);
+        return;
+    }
     if (pty->write(bytes))
         emit bytesToHost(bytes);
 }
@@ -137,6 +168,8 @@ void CardSimulator::dropLink()
 {
     delayed.clear();
     latencyTimer->stop();
+    if (lineModel)
+        lineModel->clear();
     pty->close();
 }
 

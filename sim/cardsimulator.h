@@ -10,6 +10,7 @@ class BootLoaderEmulator;
 class CardFirmware;
 class PseudoTerminal;
 class QTimer;
+class SerialLineModel;
 
 // One simulated interface card at the far end of a serial link: the stand-in for the
 // card in every end-to-end test and in the demo.
@@ -31,6 +32,10 @@ class QTimer;
 //   setSilent(true)              the card hears nothing and answers nothing
 //   nakNextBootPackets(n)        the boot loader refuses the next n packets with 33
 //   failNextStatus(code)         the next GetStatus reports code (e.g. 0x44 FlashFailure)
+//   setRealisticLine(true, ms)   bytes travel at 115200 baud both ways and reach the host
+//                                in USB packets as an FTDI adapter with an ms latency
+//                                timer passes them on (SerialLineModel); off by default,
+//                                when every byte crosses the pseudo-terminal at once
 //   dropLink() / restoreLink()   the adapter vanishes (the master side closes; the
 //                                controller's port then reports errors) and comes back
 //                                on a new pseudo-terminal (give setLinkPath() a path to
@@ -70,6 +75,9 @@ public:
     // Fault switches (see above).
     void setReplyLatency(int milliseconds);
     int replyLatency() const { return latencyMs; }
+    void setRealisticLine(bool on, int latencyMs = 16);
+    // The line model while the realistic line is on, else null.
+    SerialLineModel *line() const { return lineModel; }
     void setSilent(bool silent) { silence = silent; }
     bool isSilent() const { return silence; }
     void nakNextBootPackets(int count);
@@ -88,6 +96,7 @@ signals:
     void linkChanged(bool up);
 
 private:
+    void receiveFromHost(const QByteArray &bytes);
     void route(const QByteArray &bytes);
     void answer(const QByteArray &bytes, bool fromBootLoader);
     void deliverDue();
@@ -111,4 +120,5 @@ private:
     QQueue<Delayed> delayed;
     QElapsedTimer clock;
     QTimer *latencyTimer;
+    SerialLineModel *lineModel = nullptr;
 };

@@ -53,7 +53,12 @@ int main(int argc, char *argv[])
                                   "path");
     QCommandLineOption livingOption("living", "Let the temperature drift and locks come and go now and then.");
     QCommandLineOption latencyOption("latency", "Answer every request this many milliseconds late.", "ms", "0");
-    parser.addOptions({typeOption, bootOption, linkOption, livingOption, latencyOption});
+    QCommandLineOption lineOption("line-model",
+                                  "Pace bytes at 115200 baud and pass the card's bytes on as an FTDI adapter does.");
+    QCommandLineOption latencyTimerOption("latency-timer",
+                                          "The adapter's latency timer with --line-model, 1 to 255 ms (default 16).",
+                                          "ms", "16");
+    parser.addOptions({typeOption, bootOption, linkOption, livingOption, latencyOption, lineOption, latencyTimerOption});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -79,6 +84,7 @@ int main(int argc, char *argv[])
     card.firmware().resetState(cardType);
     card.firmware().setLiving(parser.isSet(livingOption));
     card.setReplyLatency(parser.value(latencyOption).toInt());
+    card.setRealisticLine(parser.isSet(lineOption), parser.value(latencyTimerOption).toInt());
     if (parser.isSet(linkOption) && !card.setLinkPath(parser.value(linkOption))) {
         err << "kipsim: cannot make the link " << parser.value(linkOption) << "\n";
         return 1;

@@ -30,6 +30,24 @@ QStringList connectedTexts(const QString &port)
 }
 QStringList closedTexts(const QString &port) { return {"status: Serial port " + port + " closed", "connected: 0"}; }
 
+// The link log's messages at info level and above, while it lives.
+struct LinkLogCapture
+{
+    LinkLogCapture() { previous = qInstallMessageHandler(&LinkLogCapture::handle); }
+    ~LinkLogCapture() { qInstallMessageHandler(previous); }
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type != QtDebugMsg && qstrcmp(context.category, "sablefold.link") == 0)
+            messages() << text;
+    }
+    static QStringList &messages()
+    {
+        static QStringList list;
+        return list;
+    }
+    QtMessageHandler previous;
+};
+
 } // namespace
 
 class KipConnectionTest : public QObject
@@ -64,6 +82,31 @@ private slots:
         QCOMPARE(line.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), tcflag_t(0));
         QCOMPARE(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
         QCOMPARE(line.c_oflag & OPOST, tcflag_t(0));
+    }
+
+    // A pseudo-terminal refuses the driver's low-latency flag (ENOTTY): the port connects
+    // all the same, and the refusal is logged once for the port, not at every reopen.
+    void lowLatencyRefusalLoggedOnce()
+    {
+        PseudoTerminal pty;
+        const QString name = pty.slavePath();
+        LinkLogCapture::messages().clear();
+        LinkLogCapture capture;
+        KipConnection connection(nullptr, 0);
+        TransportLog log(connection);
+        connection.setPortName(name);
+        connection.open();
+        QCOMPARE(log.take(), connectedTexts(name));
+        connection.open(); // closes; the reopen timer opens again
+        QVERIFY(QMetaObject::invokeMethod(connection.reopenTimer(), "timeout"));
+        connection.close();
+        connection.open();
+        QVERIFY(connection.isSerialOpen());
+        const QStringList logged = LinkLogCapture::messages();
+        QCOMPARE(logged.size(), 1);
+        QVERIFY2(logged.first().contains(name) && logged.first().contains("low latency refused")
+                     && logged.first().contains("Inappropriate ioctl"),
+                 qPrintable(logged.first()));
     }
 
     // The failure is said once; bytes are dropped silently and no reopen is pending.

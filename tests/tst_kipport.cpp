@@ -37,7 +37,12 @@ const QByteArray ProbeBytes = QByteArray(256, '\0') + hex("5555");
 // The poll and watchdog timers: their intervals while running, "-" while stopped.
 QString timers(const KipPort &port)
 {
-    const auto one = [](const QTimer *t) { return t->isActive() ? QString::number(t->interval()) : QStringLiteral("-"); };
+    // The card's rhythm: a coarse timer may fire 5 % early or late, so one is marked.
+    const auto one = [](const QTimer *t) {
+        return !t->isActive() ? QStringLiteral("-")
+                              : (t->timerType() == Qt::PreciseTimer ? QString() : QStringLiteral("coarse "))
+                + QString::number(t->interval());
+    };
     return one(port.keepAliveTimer()) + ' ' + one(port.watchdogTimer());
 }
 

@@ -55,6 +55,7 @@ struct Harness
     {
         QTimer *timer = updater.autoBaudTimer();
         QVERIFY(timer->isActive() && timer->isSingleShot() && timer->interval() == 1000);
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer); // the boot loader needs its full second
         timer->stop();
         QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
         QCOMPARE(args<QByteArray>(sent), ByteList{AutoBaud});
