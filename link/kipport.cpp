@@ -847,7 +847,7 @@ void KipPort::finishFpgaUpdate(bool successful)
     emit statusMessage(tr("FPGA update successful"));
     keepAlive->stop();
     watchdog->stop();
-    QTimer::singleShot(FpgaRestartDelayMs, this, &KipPort::restartAfterFpgaUpdate);
+    QTimer::singleShot(FpgaRestartDelayMs, Qt::PreciseTimer, this, &KipPort::restartAfterFpgaUpdate);
 }
 
 void KipPort::restartAfterFpgaUpdate()

@@ -1,6 +1,6 @@
 #include "link/lowlatency.h"
 
-#include "link/linklog.h"
+#include "common/logcategories.h"
 
 #ifdef Q_OS_LINUX
 #include <cerrno>

@@ -1,3 +1,0 @@
-#include "link/linklog.h"
-
-Q_LOGGING_CATEGORY(lcLink, "sablefold.link")
