@@ -1,6 +1,7 @@
 #include "support/builtinfirmware.h"
 #include "support/uitestsupport.h"
 
+#include "link/fpgaupdatejob.h"
 #include "link/kipport.h"
 #include "update/kipupgrader.h"
 
@@ -149,7 +150,7 @@ private slots:
         QCOMPARE(slot.arm.count(), 1);
         for (int percent : {0, 37, 100})
             emit slot.port.updateProgress(percent);
-        emit slot.port.updateFinished(failingStage != 1);
+        slot.port.finishCodeUpdate(failingStage != 1); // the boot loader's answer after the card's reset
         if (failingStage != 1) {
             QCOMPARE(slot.upgrader.stage(), 1);
             emit slot.port.updateFinished(false); // the port's probe of the restarted card
@@ -170,8 +171,8 @@ private slots:
             emit slot.port.updateFinished(false); // the port still holds its downloader: not the download's
             QCOMPARE(slot.finished.count(), 0);
             slot.port.finishFpgaUpdate(failingStage == 0); // the downloader goes; a success is reported later
-            if (failingStage == 0)
-                emit slot.port.updateFinished(true);
+            if (failingStage == 0) // the card loads its new image meanwhile
+                QVERIFY(fire(qobject_cast<EMS::FpgaUpdateJob *>(slot.port.updateJob())->restartPauseTimer(), 5000));
         }
         emit slot.port.updateFinished(false);
         QCOMPARE(slot.finished, QList<QVariantList>{{failingStage == 0}});
@@ -181,7 +182,7 @@ private slots:
         slot.upgrader.upgradeCode();
         QCoreApplication::processEvents();
         emit slot.port.updateProgress(80);
-        emit slot.port.updateFinished(true);
+        slot.port.finishCodeUpdate(true);
         QCOMPARE(slot.progress, QList<QVariantList>{{80}});
         QCOMPARE(slot.finished, (QList<QVariantList>{{failingStage == 0}, {true}}));
         QVERIFY(!slot.upgrader.stageDelayTimer()->isActive());
