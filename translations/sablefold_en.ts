@@ -389,6 +389,14 @@
         <source>FPGA update successful</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Code update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>EMS::KipUpgrader</name>
@@ -584,6 +592,13 @@
     </message>
 </context>
 <context>
+    <name>EMS::OptocoreUpdateJob</name>
+    <message>
+        <source>No Optocore updater</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EMS::OptocoreUpdatePanel</name>
     <message>
         <source>Build.txt file not found</source>
@@ -670,6 +685,17 @@
     </message>
     <message>
         <source>%1 at packet %2 in file %3. Update aborted</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::UpdateAllJob</name>
+    <message>
+        <source>No upgrader</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -32,6 +32,7 @@ KipUpgrader::KipUpgrader(KipPort *port, QObject *parent)
 {
     // The built-in firmware folder is empty at run time until registered.
     Common::initResources();
+    qRegisterMetaType<EMS::KipUpgrader::State>("EMS::KipUpgrader::State");
 
     afterCodeTimer = new QTimer(this);
     afterCodeTimer->setSingleShot(true);
