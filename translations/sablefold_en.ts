@@ -357,6 +357,14 @@
         <source>FPGA update successful</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Code update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>EMS::KipUpgrader</name>
@@ -552,6 +560,13 @@
     </message>
 </context>
 <context>
+    <name>EMS::OptocoreUpdateJob</name>
+    <message>
+        <source>No Optocore updater</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EMS::OptocoreUpdatePanel</name>
     <message>
         <source>Build.txt file not found</source>
@@ -673,6 +688,17 @@
     </message>
     <message>
         <source>update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::UpdateAllJob</name>
+    <message>
+        <source>No upgrader</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
