@@ -222,7 +222,7 @@ private:
     void startBootLoader(bool sendAutoBaud);
     void requestBootLoader();
     void startFpgaUpdate(const QString &fileName);
-    void sendByteCommand(int type, int param, uchar value);
+    void send(const Common::SerialMessage &message);
     void routeReceivedData(bool toBootLoader);
     void discardUpdater();
 
