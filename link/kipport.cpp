@@ -57,6 +57,11 @@ QString KipPort::HardwareStatus::fpgaVersionText() const
 }
 
 KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger)
+    : KipPort(parent, slotIndex, engineMessenger, nullptr)
+{
+}
+
+KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger, ByteTransport *transport)
     : QObject(parent)
     , codeFile(QCoreApplication::applicationDirPath() + QStringLiteral("/quorix_kip.bin"))
 {
@@ -70,7 +75,7 @@ KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenge
                              "KipPort::SampleRateOverride", "KipPort::MadiRedundantState"})
         qRegisterMetaType<int>(name);
 
-    kipConnection = new KipConnection(this, slotIndex, engineMessenger);
+    kipConnection = new KipConnection(this, slotIndex, engineMessenger, transport);
     connect(kipConnection, &KipConnection::connectedChanged, this, &KipPort::connectedChanged);
     connect(kipConnection, &KipConnection::statusMessage, this, &KipPort::statusMessage);
     connect(kipConnection, &KipConnection::serialError, this, &KipPort::serialPortError);

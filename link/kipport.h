@@ -15,6 +15,7 @@ class Updater;
 
 namespace EMS {
 
+class ByteTransport;
 class EngineMessenger;
 class KipConnection;
 class KipFpgaUpdater;
@@ -92,6 +93,9 @@ public:
 #pragma pack(pop)
 
     KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger = nullptr);
+    // Over a byte transport of the caller's (tests use a FakeTransport); the port's
+    // connection takes it over.
+    KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger, ByteTransport *transport);
     ~KipPort() override;
 
     static QString cardTypeName(KipCardType cardType);
