@@ -1,8 +1,10 @@
 #include "sim/cardfirmware.h"
 
 #include "link/kipport.h"
+#include "link/messagetype.h"
 
 #include <QTimer>
+#include <QtEndian>
 
 using EMS::KipPort;
 
@@ -61,14 +63,13 @@ quint8 bcd(int value)
 
 int bigEndian16(const QByteArray &bytes, int offset)
 {
-    return (quint8(bytes.at(offset)) << 8) | quint8(bytes.at(offset + 1));
+    return qFromBigEndian<quint16>(bytes.constData() + offset);
 }
 
 QByteArray littleEndian32(quint32 value)
 {
-    QByteArray bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
     return bytes;
 }
 
@@ -372,10 +373,7 @@ void CardFirmware::send(int type, int param, const QByteArray &payload)
     frame.append(char(param));
     frame.append(body);
     frame.append(QByteArray(length - frame.size(), '\0'));
-    quint8 sum = 0;
-    for (char byte : qAsConst(frame))
-        sum = quint8(sum + quint8(byte));
-    frame.append(char(sum));
+    frame.append(char(Common::byteSum(frame)));
     emit bytesToHost(frame);
 }
 

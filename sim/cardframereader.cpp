@@ -1,4 +1,5 @@
 #include "sim/cardframereader.h"
+#include "link/messagetype.h"
 
 namespace {
 
@@ -99,10 +100,7 @@ CardFrameReader::Result CardFrameReader::push(quint8 byte)
     if (pending.size() < length + 1)
         return NeedMore;
 
-    quint8 sum = 0;
-    for (int i = 0; i < length; ++i)
-        sum = quint8(sum + quint8(pending.at(i)));
-    if (sum != byte)
+    if (Common::byteSum(pending.constData(), length) != byte)
         return reject();
 
     lastFrame = pending;

@@ -1,6 +1,7 @@
 #include "support/uitestsupport.h"
 
 #include "link/kipport.h"
+#include "link/messagetype.h"
 #include "link/serialmessage.h"
 #include "ui/aespanel.h"
 #include "ui/hydrapanel.h"
@@ -35,10 +36,7 @@ enum StepType {
 
 QByteArray withSum(QByteArray bytes)
 {
-    quint8 sum = 0;
-    for (char byte : qAsConst(bytes))
-        sum = quint8(sum + quint8(byte));
-    return bytes.append(char(sum));
+    return bytes.append(char(Common::byteSum(bytes)));
 }
 // A message from the card: type, parameter, payload.
 QByteArray msg(int type, int param, const char *hexData = "") { return QByteArray(1, char(type)) + char(param) + QByteArray::fromHex(hexData); }

@@ -11,7 +11,12 @@ using EMS::KipFpgaUpdater;
 
 namespace {
 
-QByteArray be16(int value) { return QByteArray() + char(value >> 8) + char(value); }
+QByteArray be16(int value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(quint16(value), bytes.data());
+    return bytes;
+}
 
 struct CardSide
 {

@@ -21,7 +21,12 @@ void writeFile(const QString &path, const QByteArray &contents)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
 }
 
-QByteArray be16(int value) { return QByteArray() + char(value >> 8) + char(value); }
+QByteArray be16(int value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(quint16(value), bytes.data());
+    return bytes;
+}
 
 const QByteArray Zero(1, '\0');
 const QList<QVariantList> StartedAndEnded{{true}, {false}};

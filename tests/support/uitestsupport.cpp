@@ -31,10 +31,7 @@ QByteArray cardFrame(int type, int param, const QByteArray &data)
     frame.append(char(type));
     frame.append(char(param));
     frame.append(data);
-    quint8 sum = 0;
-    for (char byte : frame)
-        sum += quint8(byte);
-    frame.append(char(sum));
+    frame.append(char(Common::byteSum(frame)));
     return frame;
 }
 
