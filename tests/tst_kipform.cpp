@@ -194,7 +194,7 @@ private slots:
         KipForm form(&port, nullptr, adapters.lister());
         QSignalSpy rates(&form, &KipForm::sampleRateChanged), cardTypes(&form, &KipForm::cardTypeChanged);
         QSignalSpy syncs(&form, &KipForm::syncSourceChanged), sent(&port, &KipPort::logDataTransmitted);
-        const QString cardStatusRequest = UiTest::sentText(38, 0);
+        const QString cardStatusRequest = UiTest::sentText(Common::MessageType::CardStatus, 0);
         status(port, KipPort::MadiBnc);
         QCOMPARE(labelText(form, "cardTypeLabel") + labelText(form, "firmwareVersionLabel") + labelText(form, "temperatureLabel")
                      + labelText(form, "fpgaVersionLabel"), QString::fromUtf8("BNC MADI1242°CV2.1"));

@@ -51,8 +51,6 @@ QString writeFile(const QTemporaryDir &dir, const char *name, int size)
     return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'f')) == size ? file.fileName() : QString();
 }
 
-int type(MessageType t) { return int(t); }
-
 // A port whose connection is open on a fake transport; what it writes is taken from the front.
 struct WiredPort
 {
@@ -128,9 +126,9 @@ private slots:
     void hardwareStatusOfStrangeReplies()
     {
         KipPort port(nullptr, 0);
-        port.receiveKipData(cardFrame(type(MessageType::KipStatus), 0, hex("c8") + QByteArray(17, '\0')));
+        port.receiveKipData(cardFrame(MessageType::KipStatus, 0, hex("c8") + QByteArray(17, '\0')));
         QCOMPARE(int(port.cardType()), -56);
-        port.receiveKipData(cardFrame(type(MessageType::KipStatus), 0, UiTest::kipStatusPayload(KipPort::Aes, 3, 30, "V1", 96000, true).left(13)));
+        port.receiveKipData(cardFrame(MessageType::KipStatus, 0, UiTest::kipStatusPayload(KipPort::Aes, 3, 30, "V1", 96000, true).left(13)));
         const KipPort::HardwareStatus &s = port.hardwareStatus();
         QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6").arg(port.cardType()).arg(s.firmwareVersion).arg(s.temperature)
                      .arg(s.fpgaVersionText()).arg(s.sampleRate).arg(s.master), QStringLiteral("23 3 30 V1 0 0"));
@@ -144,12 +142,12 @@ private slots:
         QSignalSpy errors(&wired.port, &KipPort::errorsReceived);
         QSignalSpy status(&wired.port, &KipPort::statusMessage);
         QSignalSpy received(&wired.port, &KipPort::messagesReceived);
-        const int locked = type(MessageType::RxClockLocked);
+        const MessageType locked = MessageType::RxClockLocked;
         wired.port.receiveKipData(hex("00ff") + cardFrame(locked, 0, hex("01")) + cardFrame(locked, 1, hex("00")));
         QCOMPARE(received.count(), 2);
         QCOMPARE(errors, (QList<QVariantList>{{1}}));
         QCOMPARE(status, (QList<QVariantList>{{QStringLiteral("KIP Rx Data Error: 00ff ignored")}}));
-        wired.port.receiveKipData(cardFrame(type(MessageType::Error), 0));
+        wired.port.receiveKipData(cardFrame(MessageType::Error, 0));
         QCOMPARE(wired.take(256), QByteArray(256, '\0'));
         QVERIFY(wired.quiet());
     }
@@ -163,7 +161,7 @@ private slots:
             wired.port.sendEcho(QByteArray(56, char('a' + i)));
         QCOMPARE(wired.take(9 * 60).size(), 9 * 60);
         QVERIFY(wired.quiet());
-        wired.port.receiveKipData(cardFrame(type(MessageType::ClearToSend), 0));
+        wired.port.receiveKipData(cardFrame(MessageType::ClearToSend, 0));
         QCOMPARE(wired.take(60).at(3), 'j');
     }
 
@@ -176,7 +174,7 @@ private slots:
         KipPort &port = wired.port;
         QSignalSpy status(&port, &KipPort::statusMessage);
         QSignalSpy types(&port, &KipPort::kipCardTypeChanged);
-        QVERIFY(wired.probe(cardFrame(type(MessageType::EchoData), 0, QByteArray(200, 'e')).left(20)));
+        QVERIFY(wired.probe(cardFrame(MessageType::EchoData, 0, QByteArray(200, 'e')).left(20)));
         QCOMPARE(status.takeLast().at(0).toString(), QString("Card removed from KIP 1"));
         QCOMPARE(types.takeLast().at(0).value<KipPort::KipCardType>(), KipPort::NoCard);
         types.clear();
@@ -198,7 +196,7 @@ private slots:
         // The frame cut off before the probe is forgotten: the first reply comes without a junk report.
         QSignalSpy errors(&port, &KipPort::errorsReceived);
         QSignalSpy echoes(&port, &KipPort::echoReceived);
-        wired.line->receive(cardFrame(type(MessageType::EchoData), 0, "e"));
+        wired.line->receive(cardFrame(MessageType::EchoData, 0, "e"));
         QCOMPARE(echoes.count(), 1);
         QCOMPARE(errors.count(), 0);
 
@@ -241,7 +239,7 @@ private slots:
         port.updateFpga(writeFile(dir, "fpga.bit", 300));
         QVERIFY(port.fpgaDownloader());
         QCOMPARE(timers(port), QStringLiteral("- -"));
-        const int fpga = type(MessageType::UpdateFpga);
+        const MessageType fpga = MessageType::UpdateFpga;
         UiTest::deliver(&port, fpga, 0, hex("00")); // erased
         QCOMPARE(timers(port), QStringLiteral("3000 9000"));
         UiTest::deliver(&port, fpga, 1, hex("04"));

@@ -48,7 +48,7 @@ struct Module
             updates.append(message);
         });
     }
-    void reply(int param, const QByteArray &data, int type = 49) { UiTest::deliver(&port, type, param, data); }
+    void reply(int param, const QByteArray &data, Common::MessageType type = Common::MessageType::OptocoreUpdate) { UiTest::deliver(&port, type, param, data); }
     void acknowledgeLast() // as a working module does
     {
         reply(updates.last().param, Zero + (updates.last().param == 4 ? updates.last().data.left(2) : QByteArray()));
@@ -57,7 +57,7 @@ struct Module
     // Presses the button and answers both version requests: the build description is out.
     void startUpdate()
     {
-        reply(0, "OC 7.01.01", 47);
+        reply(0, "OC 7.01.01", Common::MessageType::OptocoreVersion);
         button()->click();
         QCOMPARE(updates.size(), 2);
         reply(0, QByteArray("OC 7.01.01\0", 11));
@@ -182,7 +182,7 @@ private slots:
         writeFile(OptocoreUpdater::secondFilePath(), "");
         const QString refused = "pdi71221.sop is empty";
         Module module;
-        module.reply(0, "OC 7.01.01", 47);
+        module.reply(0, "OC 7.01.01", Common::MessageType::OptocoreVersion);
         module.button()->click();
         QCOMPARE(module.status.last().at(0).toString(), refused);
         QVERIFY(module.updates.isEmpty() && module.updating.isEmpty() && module.button()->isEnabled());
