@@ -28,7 +28,7 @@ QStringList replies(const QByteArray &out)
     for (const auto &item : Common::FrameScanner().feed(out + frame(MessageType::EchoData, 0xEE))) {
         if (!item.discarded.isEmpty())
             lines << "junk " + QString::fromLatin1(item.discarded.toHex());
-        if (item.hasMessage && item.message.type != 50)
+        if (item.hasMessage && item.message.messageType() != MessageType::ClearToSend)
             lines << QStringLiteral("%1 %2 ").arg(item.message.type).arg(item.message.param) + item.message.data.toHex();
     }
     if (lines.isEmpty() || lines.takeLast() != "5 238 ")

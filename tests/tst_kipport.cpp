@@ -121,6 +121,62 @@ private slots:
         QVERIFY(wired.quiet());
     }
 
+    // The connection over its transport: each way an open ends is said in the user's words;
+    // a second open closes the port and opens it again when the 2.5 s single shot fires; a
+    // failed write and a serial error reach the port.
+    void connectionOverItsTransport()
+    {
+        auto *line = new FakeTransport;
+        KipPort port(nullptr, 0, nullptr, line);
+        EMS::KipConnection *connection = port.connection();
+        QSignalSpy status(&port, &KipPort::statusMessage);
+        QSignalSpy connected(&port, &KipPort::connectedChanged);
+        QSignalSpy errors(&port, &KipPort::serialPortError);
+        const auto said = [&status] {
+            QStringList texts;
+            for (const QVariantList &call : qAsConst(status))
+                texts << call.at(0).toString();
+            status.clear();
+            return texts;
+        };
+        port.setSerialPortName(QStringLiteral("ttyUSB1"));
+
+        line->refuseOpen(EMS::ByteTransport::OpenResult::PortUnavailable);
+        connection->open();
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Could not open ttyUSB1, config problem reported"}));
+        QCOMPARE(errors, (QList<QVariantList>{{QVariant::fromValue(QSerialPort::PermissionError)}}));
+        line->refuseOpen(EMS::ByteTransport::OpenResult::LineSettingsRefused, QSerialPort::NoError);
+        connection->open();
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Could not open ttyUSB1, error reported"}));
+        QVERIFY(!port.isConnectionOpen());
+
+        line->acceptOpen();
+        connection->open();
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Connected to ttyUSB1"}));
+        QCOMPARE(connected.takeLast().at(0).toBool(), true);
+        connection->open(); // already open: closed now, opened again later
+        QVERIFY(!line->isOpen());
+        QTimer *reopen = connection->reopenTimer();
+        QVERIFY(reopen->isActive() && reopen->isSingleShot());
+        QCOMPARE(reopen->interval(), 2500);
+        reopen->stop();
+        QMetaObject::invokeMethod(reopen, "timeout");
+        QVERIFY(line->isOpen());
+        QCOMPARE(line->openedPorts().size(), 4);
+
+        line->failWrites(true);
+        port.sendRawData(hex("00"));
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Connected to ttyUSB1", "error sending data"}));
+        line->raiseError(QSerialPort::ResourceError);
+        QCOMPARE(errors.takeLast().at(0).value<QSerialPort::SerialPortError>(), QSerialPort::ResourceError);
+
+        connection->close(); // an open port closes silently; closing again says so
+        QVERIFY(!line->isOpen());
+        QCOMPARE(said(), QStringList());
+        connection->close();
+        QCOMPARE(said(), QStringList({"Serial port ttyUSB1 closed"}));
+    }
+
     // A short status reply: what it lacks reads as zero. A card type no program knows
     // passes unchanged, signed as the card's byte is.
     void hardwareStatusOfStrangeReplies()
