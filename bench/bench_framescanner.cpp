@@ -20,11 +20,14 @@ using Common::SerialMessage;
 
 QByteArray randomFrame(std::mt19937 &random)
 {
-    static const int variableTypes[] = {5, 31, 38, 39, 48, 49};
-    static const int fixedTypes[] = {33, 35, 37, 40, 41, 42, 43, 51, 58};
+    using T = Common::MessageType;
+    static const T variableTypes[] = {T::EchoData, T::QuorixControl, T::CardStatus,
+                                      T::UpdateFpga, T::OptocoreCommand, T::OptocoreUpdate};
+    static const T fixedTypes[] = {T::SyncSource, T::TransmitMode, T::InputSampleRate, T::RackType, T::RackSlotType,
+                                   T::RackCodeDate, T::RackVoltage, T::RxClockLocked, T::OptocoreChannelCount};
     const bool variable = random() % 2 == 0;
-    const int type = variable ? variableTypes[random() % 6] : fixedTypes[random() % 9];
-    const int size = variable ? int(random() % 64) : SerialMessage::frameLength(type) - 3;
+    const T type = variable ? variableTypes[random() % 6] : fixedTypes[random() % 9];
+    const int size = variable ? int(random() % 64) : SerialMessage::frameLength(int(type)) - 3;
     QByteArray payload(size, '\0');
     for (char &byte : payload)
         byte = char(random());

@@ -11,6 +11,7 @@
 // 4 request bytes + 22 reply bytes = 26 bytes x 10 bits = 2.26 ms.
 #include "link/kipconnection.h"
 #include "link/kipport.h"
+#include "link/messagetype.h"
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 #include "sim/pseudoterminal.h"
@@ -28,10 +29,7 @@ QByteArray statusReply(quint8 temperature)
 {
     QByteArray bytes = QByteArray::fromHex("151e00" "14022a" "56322e31000000000000" "80bb0000" "01");
     bytes[5] = char(temperature);
-    quint8 sum = 0;
-    for (char byte : qAsConst(bytes))
-        sum = quint8(sum + quint8(byte));
-    bytes.append(char(sum));
+    bytes.append(char(Common::byteSum(bytes)));
     return bytes;
 }
 

@@ -44,19 +44,16 @@ void writeSeed(const QString &target, const QString &name, const QByteArray &con
     ++filesWritten;
 }
 
-QByteArray frame(int type, int param, const QByteArray &payload = QByteArray())
+using Type = Common::MessageType;
+
+QByteArray frame(Type type, int param, const QByteArray &payload = QByteArray())
 {
     return Common::SerialMessage(type, param, payload).encode();
 }
 
 QByteArray optocoreCommand(const QByteArray &command)
 {
-    QByteArray data = command;
-    quint8 sum = 0;
-    for (char byte : command)
-        sum = quint8(sum + quint8(byte));
-    data.append(char(sum));
-    return frame(48, 0, data);
+    return frame(Type::OptocoreCommand, 0, command + char(Common::byteSum(command)));
 }
 
 // What a card of this type answers to the requests, in the order it answers.
@@ -79,11 +76,11 @@ QVector<QByteArray> connectionRequests()
 {
     return {
         QByteArray::fromHex("5555"), // the boot-loader probe; the application answers AA
-        frame(30, 0),                // kip status
-        frame(38, 0),                // card status
-        frame(36, 0, QByteArray(1, '\0')), // device types
-        frame(37, 0),                // input sample rates
-        frame(30, 0),
+        frame(Type::KipStatus, 0),                // kip status
+        frame(Type::CardStatus, 0),                // card status
+        frame(Type::DeviceType, 0, QByteArray(1, '\0')), // device types
+        frame(Type::InputSampleRate, 0),                // input sample rates
+        frame(Type::KipStatus, 0),
     };
 }
 
@@ -100,25 +97,25 @@ void writeCardSeeds()
         int otherCard; // for the Optocore panel: 0 none, 1 MADI BNC, 4 AES, 9 Optocore
     };
     const QVector<Session> sessions = {
-        {"madi-bnc", 20, {frame(33, 0, QByteArray(1, char(254))), frame(35, 0, QByteArrayLiteral("\x00\x39")),
-                          frame(55, 1, QByteArray(1, 1)), frame(31, 0, QByteArray())}, nullptr, 0x7F, 0x00, 0},
-        {"madi-cat5-racks", 24, {frame(53, 0, QByteArray(1, 0)), frame(44, 1, QByteArray(1, 1))},
+        {"madi-bnc", 20, {frame(Type::SyncSource, 0, QByteArray(1, char(254))), frame(Type::TransmitMode, 0, QByteArrayLiteral("\x00\x39")),
+                          frame(Type::MadiSmux, 1, QByteArray(1, 1)), frame(Type::QuorixControl, 0, QByteArray())}, nullptr, 0x7F, 0x00, 0},
+        {"madi-cat5-racks", 24, {frame(Type::MadiMode, 0, QByteArray(1, 0)), frame(Type::ControlViaAudio, 1, QByteArray(1, 1))},
          [](CardFirmware &card) {
              card.plugRack(1, RackState::typical(3));
              card.plugDevice(0, 2, 0x9C, 96000);
          },
          0x10, 0x02, 0},
-        {"madi-out-of-range", 20, {frame(33, 1, QByteArray(1, char(255)))},
+        {"madi-out-of-range", 20, {frame(Type::SyncSource, 1, QByteArray(1, char(255)))},
          [](CardFirmware &card) { card.setOutOfRangeCodes(true); }, 0x05, 0x09, 0},
-        {"aes", 23, {frame(45, 2, QByteArray(1, 0)), frame(33, 0, QByteArray(1, 3))}, nullptr, 0x3F, 0x11, 0},
+        {"aes", 23, {frame(Type::InputSrc, 2, QByteArray(1, 0)), frame(Type::SyncSource, 0, QByteArray(1, 3))}, nullptr, 0x3F, 0x11, 0},
         {"optocore", 28,
-         {frame(47, 0), optocoreCommand(QByteArray::fromHex("048000ff")), optocoreCommand(QByteArray::fromHex("04e000ff")),
-          optocoreCommand(QByteArray::fromHex("04f000ff")), frame(58, 1, QByteArray::fromHex("1800"))},
+         {frame(Type::OptocoreVersion, 0), optocoreCommand(QByteArray::fromHex("048000ff")), optocoreCommand(QByteArray::fromHex("04e000ff")),
+          optocoreCommand(QByteArray::fromHex("04f000ff")), frame(Type::OptocoreChannelCount, 1, QByteArray::fromHex("1800"))},
          nullptr, 0x7F, 0x20, 1},
-        {"optocore-update-version", 28, {frame(47, 0), frame(49, 0)}, nullptr, 0x7F, 0x40, 0},
-        {"dante", 27, {frame(33, 0, QByteArray(1, 0))}, nullptr, 0x20, 0x21, 4},
-        {"hydra", 29, {frame(56, 0, QByteArray(1, 42)), frame(38, 0)}, nullptr, 0x7F, 0x31, 0},
-        {"adc-errors", 21, {frame(5, 0, QByteArrayLiteral("echo")), frame(30, 0)},
+        {"optocore-update-version", 28, {frame(Type::OptocoreVersion, 0), frame(Type::OptocoreUpdate, 0)}, nullptr, 0x7F, 0x40, 0},
+        {"dante", 27, {frame(Type::SyncSource, 0, QByteArray(1, 0))}, nullptr, 0x20, 0x21, 4},
+        {"hydra", 29, {frame(Type::HydraId, 0, QByteArray(1, 42)), frame(Type::CardStatus, 0)}, nullptr, 0x7F, 0x31, 0},
+        {"adc-errors", 21, {frame(Type::EchoData, 0, QByteArrayLiteral("echo")), frame(Type::KipStatus, 0)},
          [](CardFirmware &card) { card.rejectNextFrames(2); }, 0x03, 0x56, 0},
         {"waves-bad-fpga-text", 25, {}, [](CardFirmware &card) { card.setFpgaTextFault(CardFirmware::FpgaTextUnterminated); },
          0x7F, 0x00, 9},

@@ -1,4 +1,5 @@
 #include "link/bootpacket.h"
+#include "link/messagetype.h"
 
 #include <QStringList>
 
@@ -76,10 +77,7 @@ QString BootPacket::codeName(int code)
 
 quint8 BootPacket::checksum(int code, const QByteArray &data)
 {
-    quint8 sum = quint8(code);
-    for (char byte : data)
-        sum = quint8(sum + quint8(byte));
-    return sum;
+    return quint8(code + Common::byteSum(data));
 }
 
 QByteArray BootPacket::encode() const

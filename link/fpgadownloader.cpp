@@ -1,12 +1,25 @@
 #include "link/fpgadownloader.h"
 
 #include "common/logcategories.h"
-#include "link/bigendian16.h"
+#include "link/loadererrors.h"
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QtEndian>
 
 namespace EMS {
+
+namespace {
+
+// Packet counts, packet numbers and the image sum travel high byte first.
+QByteArray bigEndian16(quint16 value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+} // namespace
 
 KipFpgaUpdater::KipFpgaUpdater(QObject *parent, const QString &fileName)
     : QObject(parent), file(fileName)
@@ -17,14 +30,7 @@ KipFpgaUpdater::~KipFpgaUpdater() = default;
 
 QString KipFpgaUpdater::errorText(int result)
 {
-    switch (result) {
-    case 0: return tr("Ack");
-    case 1: return tr("Packet Length error");
-    case 2: return tr("File Checksum error");
-    case 3: return tr("File Size error");
-    case 4: return tr("Flash Verify error");
-    default: return tr("unknown");
-    }
+    return LoaderErrors::text(result);
 }
 
 void KipFpgaUpdater::start()
@@ -61,7 +67,7 @@ void KipFpgaUpdater::start()
     imageSize = size;
     const int packetCount = int((size + PacketSize - 1) / PacketSize);
     state = Erasing;
-    emitMessage(StepErase, bigEndian16(packetCount));
+    emitMessage(StepErase, bigEndian16(quint16(packetCount)));
     emit statusMessage(tr("Erasing flash..."));
 }
 
@@ -90,7 +96,7 @@ void KipFpgaUpdater::receiveMessage(Common::SerialMessage message)
             abortDownload(tr("Packet number not received"));
             return;
         }
-        const int acknowledged = (quint8(message.data.at(1)) << 8) | quint8(message.data.at(2));
+        const int acknowledged = qFromBigEndian<quint16>(message.data.constData() + 1);
         if (acknowledged != packetNumber - 1) {
             abortDownload(tr("Packet number sequence error: %1 received").arg(acknowledged));
             return;
@@ -153,7 +159,7 @@ void KipFpgaUpdater::sendPacket()
         return;
     }
 
-    QByteArray payload = bigEndian16(packetNumber);
+    QByteArray payload = bigEndian16(quint16(packetNumber));
     payload.append(bytes);
     ++packetNumber;
     for (const char byte : bytes)

@@ -20,7 +20,7 @@ class KipFpgaUpdater : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MessageType = 39;
+    static constexpr int MessageType = int(Common::MessageType::UpdateFpga);
     static constexpr int PacketSize = 128;
     // Packet count and packet numbers travel as 16 bits.
     static constexpr int MaxPackets = 65535;

@@ -1,36 +1,39 @@
 #include "link/kipconnection.h"
 
 #include "engine/serialenginelink.h"
+#include "link/serialtransport.h"
 
 #include <QTimer>
 #include <QtEndian>
 
 namespace EMS {
 
-KipConnection::KipConnection(QObject *parent, int slotIndex, EngineMessenger *engineMessenger)
+KipConnection::KipConnection(QObject *parent, int slotIndex, EngineMessenger *engineMessenger,
+                             ByteTransport *transport)
     : QObject(parent)
     , engineMessenger(engineMessenger)
-    , serialPort(new QSerialPort(this))
+    , bytes(transport ? transport : new SerialTransport)
     , reopen(new QTimer(this))
     , slot(slotIndex)
 {
+    bytes->setParent(this);
     reopen->setSingleShot(true);
+    reopen->setTimerType(Qt::PreciseTimer);
     reopen->setInterval(ReopenDelayMs);
     connect(reopen, &QTimer::timeout, this, &KipConnection::open);
-    connect(serialPort, &QSerialPort::errorOccurred, this, &KipConnection::serialError);
-    connect(serialPort, &QSerialPort::readyRead, this, &KipConnection::readData);
+    connect(bytes, &ByteTransport::errorOccurred, this, &KipConnection::serialError);
+    connect(bytes, &ByteTransport::readyRead, this, &KipConnection::readData);
 }
 
 bool KipConnection::isSerialOpen() const
 {
-    return serialPort->isOpen();
+    return bytes->isOpen();
 }
 
 void KipConnection::open()
 {
-    if (serialPort->isOpen()) {
-        lowLatency.restore();
-        serialPort->close();
+    if (bytes->isOpen()) {
+        bytes->close();
         reopen->start();
         return;
     }
@@ -52,39 +55,27 @@ void KipConnection::open()
     }
 
     emit statusMessage(tr("Connecting to port %1").arg(name));
-    serialPort->setPortName(name);
-    if (!serialPort->open(QIODevice::ReadWrite)) {
-        serialPort->close();
+    switch (bytes->open(name)) {
+    case ByteTransport::OpenResult::PortUnavailable:
         emit statusMessage(tr("Could not open %1, config problem reported").arg(name));
         emit connectedChanged(false);
         return;
-    }
-    if (!configureLine()) {
-        serialPort->close();
+    case ByteTransport::OpenResult::LineSettingsRefused:
         emit statusMessage(tr("Could not open %1, error reported").arg(name));
         emit connectedChanged(false);
         return;
+    case ByteTransport::OpenResult::Opened:
+        break;
     }
-    lowLatency.apply(qintptr(serialPort->handle()), name);
     emit statusMessage(tr("Connected to %1").arg(name));
     emit connectedChanged(true);
-}
-
-bool KipConnection::configureLine()
-{
-    return serialPort->setBaudRate(BaudRate, QSerialPort::AllDirections)
-        && serialPort->setDataBits(QSerialPort::Data8)
-        && serialPort->setParity(QSerialPort::NoParity)
-        && serialPort->setStopBits(QSerialPort::OneStop)
-        && serialPort->setFlowControl(QSerialPort::NoFlowControl);
 }
 
 void KipConnection::close()
 {
     reopen->stop();
-    if (serialPort->isOpen()) {
-        lowLatency.restore();
-        serialPort->close();
+    if (bytes->isOpen()) {
+        bytes->close();
         return;
     }
     if (name == QLatin1String("EMS")) {
@@ -98,17 +89,17 @@ void KipConnection::close()
 
 void KipConnection::readData()
 {
-    if (!serialPort->isOpen())
+    if (!bytes->isOpen())
         return;
-    const QByteArray data = serialPort->readAll();
+    const QByteArray data = bytes->readAll();
     if (!data.isEmpty())
         emit dataReceived(data);
 }
 
 void KipConnection::writeData(QByteArray data)
 {
-    if (serialPort->isOpen()) {
-        if (serialPort->write(data) == -1)
+    if (bytes->isOpen()) {
+        if (bytes->write(data) == -1)
             emit statusMessage(tr("error sending data"));
         return;
     }

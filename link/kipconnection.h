@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/lowlatency.h"
+#include "link/serialtransport.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -13,18 +13,22 @@ namespace EMS {
 
 class EngineMessenger;
 
-// The byte transport under one card port: one serial port at the card link's fixed
-// line settings (115200 8N1, no flow control), or, under the port name "EMS", the
-// engine path on which the bytes travel wrapped in engine messages. Knows no frames.
+// The byte link under one card port: a byte transport (the serial port at the card
+// link's fixed line settings, 115200 8N1, unless another is given), or, under the port
+// name "EMS", the engine path on which the bytes travel wrapped in engine messages.
+// Knows no frames.
 class KipConnection : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr qint32 BaudRate = 115200;
+    static constexpr qint32 BaudRate = SerialTransport::BaudRate;
     static constexpr int ReopenDelayMs = 2500;
 
-    KipConnection(QObject *parent, int slotIndex, EngineMessenger *engineMessenger = nullptr);
+    // Without a transport the connection makes its own SerialTransport; a given one is
+    // taken over (re-parented to the connection).
+    KipConnection(QObject *parent, int slotIndex, EngineMessenger *engineMessenger = nullptr,
+                  ByteTransport *transport = nullptr);
 
     int slotIndex() const { return slot; }
     QString portName() const { return name; }
@@ -33,6 +37,7 @@ public:
     // Open on either path: the serial port is open, or the engine path is connected.
     bool isOpen() const { return isSerialOpen() || viaEngine; }
     EngineMessenger *messenger() const { return engineMessenger; }
+    ByteTransport *transport() const { return bytes; }
     // Single shot that runs open() again after open() closed an open link; close() and
     // a fresh open() cancel it, so a stale reopen never undoes what was asked later.
     QTimer *reopenTimer() const { return reopen; }
@@ -57,12 +62,9 @@ public slots:
     void setEngineBaudRate(float baudRate);
 
 private:
-    bool configureLine();
-
     EngineMessenger *engineMessenger;
-    QSerialPort *serialPort;
+    ByteTransport *bytes;
     QTimer *reopen;
-    LowLatencyRequest lowLatency;
     int slot;
     QString name = QStringLiteral("EMS");
     bool viaEngine = false;

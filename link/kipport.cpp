@@ -1,17 +1,18 @@
 #include "link/kipport.h"
 
 #include "common/logcategories.h"
+#include "link/bootloaderupdater.h"
+#include "link/fpgadownloader.h"
+#include "link/inbounddecoder.h"
+#include "link/kipcommands.h"
 #include "link/kipconnection.h"
 #include "link/kipsendqueue.h"
-#include "link/fpgadownloader.h"
-#include "link/bootloaderupdater.h"
 #include "link/codeupdatejob.h"
 #include "link/fpgaupdatejob.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QtEndian>
 
 #include <cstring>
 
@@ -32,13 +33,8 @@ constexpr int SilentWatchdogsBeforeReprobe = 3;
 // Zero bytes complete any frame the card's reader still waits on, and a boot loader
 // skips them between packets: both then hear the next thing sent from its start.
 constexpr int ResyncZeroBytes = 256;
-constexpr int MaxCutPayload = 248;
 
-constexpr int TypeError = 2;
-constexpr int TypeBootLoader = 4;
-constexpr int TypeEcho = 5;
-constexpr int TypeKipStatus = 30;
-constexpr int TypeClearToSend = 50;
+using Common::MessageType;
 
 // "hex:" and each byte in lower-case hex without leading zeros: 55 0A 00 -> hex: 55 a 0
 QString rawLogText(const QByteArray &data)
@@ -49,39 +45,14 @@ QString rawLogText(const QByteArray &data)
     return text;
 }
 
-int signedByte(const QByteArray &data, int index)
-{
-    return index < data.size() ? int(qint8(data.at(index))) : 0;
-}
-
-quint8 unsignedByte(const QByteArray &data, int index)
-{
-    return index < data.size() ? quint8(data.at(index)) : 0;
-}
-
-bool flagByte(const QByteArray &data, int index)
-{
-    return unsignedByte(data, index) != 0;
-}
-
-int bcd(quint8 value)
-{
-    return (value & 0x0F) + (value >> 4) * 10;
-}
-
 } // namespace
 
-bool KipPort::HardwareStatus::operator==(const HardwareStatus &other) const
-{
-    return std::memcmp(this, &other, sizeof(HardwareStatus)) == 0;
-}
-
-QString KipPort::HardwareStatus::fpgaVersionText() const
-{
-    return QString::fromLatin1(fpgaVersion, int(qstrnlen(fpgaVersion, sizeof(fpgaVersion))));
-}
-
 KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger)
+    : KipPort(parent, slotIndex, engineMessenger, nullptr)
+{
+}
+
+KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger, ByteTransport *transport)
     : QObject(parent)
     , codeFile(QCoreApplication::applicationDirPath() + QStringLiteral("/quorix_kip.bin"))
 {
@@ -95,7 +66,7 @@ KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenge
                              "KipPort::SampleRateOverride", "KipPort::MadiRedundantState"})
         qRegisterMetaType<int>(name);
 
-    kipConnection = new KipConnection(this, slotIndex, engineMessenger);
+    kipConnection = new KipConnection(this, slotIndex, engineMessenger, transport);
     connect(kipConnection, &KipConnection::connectedChanged, this, &KipPort::connectedChanged);
     connect(kipConnection, &KipConnection::statusMessage, this, &KipPort::statusMessage);
     connect(kipConnection, &KipConnection::serialError, this, &KipPort::serialPortError);
@@ -122,62 +93,6 @@ KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenge
 KipPort::~KipPort()
 {
     delete updater;
-}
-
-// ---------------------------------------------------------------------------------
-// Card types
-
-namespace {
-
-struct CardTypeInfo
-{
-    KipPort::KipCardType type;
-    const char *name;
-    int inputs;
-    int outputs;
-};
-
-const CardTypeInfo cardTypes[] = {
-    {KipPort::MadiBnc, "madi", 64, 64},      {KipPort::Adc, "adc", 16, 0},
-    {KipPort::Dac, "dac", 0, 16},            {KipPort::Aes, "aes", 16, 16},
-    {KipPort::MadiCat5, "madi", 64, 64},     {KipPort::Waves, "waves", 64, 64},
-    {KipPort::Aviom, "aviom", 0, 16},        {KipPort::Dante, "dante", 64, 64},
-    {KipPort::Optocore, "optocore", 128, 128}, {KipPort::Hydra, "hydra", 128, 128},
-};
-
-// Any other code, NoCard included, has no name and no channels.
-const CardTypeInfo *cardTypeInfo(KipPort::KipCardType cardType)
-{
-    for (const CardTypeInfo &info : cardTypes) {
-        if (info.type == cardType)
-            return &info;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-QString KipPort::cardTypeName(KipCardType cardType)
-{
-    const CardTypeInfo *info = cardTypeInfo(cardType);
-    return info ? QString::fromLatin1(info->name) : QString();
-}
-
-int KipPort::inputChannelCount(KipCardType cardType)
-{
-    const CardTypeInfo *info = cardTypeInfo(cardType);
-    return info ? info->inputs : 0;
-}
-
-int KipPort::outputChannelCount(KipCardType cardType)
-{
-    const CardTypeInfo *info = cardTypeInfo(cardType);
-    return info ? info->outputs : 0;
-}
-
-bool KipPort::isDualMadi(KipCardType cardType)
-{
-    return cardType == MadiBnc || cardType == MadiCat5;
 }
 
 QString KipPort::syncSourceName() const
@@ -321,7 +236,8 @@ void KipPort::receiveKipData(QByteArray data)
             silentWatchdogExpiries = 0;
             const Common::SerialMessage &message = item.message;
             handleMessage(message);
-            const bool isPolling = message.type == TypeKipStatus || message.type == TypeClearToSend;
+            const bool isPolling = message.messageType() == MessageType::KipStatus
+                || message.messageType() == MessageType::ClearToSend;
             if (!isPolling || logStatus)
                 emit logDataReceived(message.toString());
             emit messagesReceived(++receivedCount);
@@ -351,44 +267,49 @@ void KipPort::receiveBootLoaderData(QByteArray data)
 
 void KipPort::handleMessage(const Common::SerialMessage &message)
 {
+    namespace Decode = InboundDecoder;
     const int p = message.param;
     const QByteArray &d = message.data;
-    switch (message.type) {
-    case TypeError:
+    switch (message.messageType()) {
+    case MessageType::Error:
         // The card rejected a frame of ours; a run of zero bytes lets its scanner
         // find the start of the next frame again.
         sendRawData(QByteArray(ResyncZeroBytes, '\0'));
         emit errorsSent(++sendErrorCount);
         break;
-    case TypeEcho:
+    case MessageType::EchoData:
         emit echoReceived(d);
         break;
-    case TypeKipStatus:
+    case MessageType::KipStatus:
         handleHardwareStatus(message);
         break;
-    case 31:
+    case MessageType::QuorixControl:
         emit rackDataReceived(p, d);
         break;
-    case 33:
-        syncIsAuto = p != 0;
-        syncSourceCode = unsignedByte(d, 0);
+    case MessageType::SyncSource: {
+        const Decode::SyncSource source = Decode::syncSource(message);
+        syncIsAuto = source.isAuto;
+        syncSourceCode = source.code;
         emit kipSyncSourceChanged(syncSourceName(), syncIsAuto);
         break;
-    case 35:
-        emit madiTransmitModeChanged(p, signedByte(d, 1), flagByte(d, 0));
+    }
+    case MessageType::TransmitMode: {
+        const Decode::TransmitMode mode = Decode::transmitMode(message);
+        emit madiTransmitModeChanged(p, mode.mode, mode.trackReceived);
         break;
-    case 36:
-        emit deviceTypeChanged(p, DeviceType(signedByte(d, 0)));
+    }
+    case MessageType::DeviceType:
+        emit deviceTypeChanged(p, DeviceType(Decode::signedByte(d, 0)));
         break;
-    case 37:
-        emit inputSampleRateChanged(p, d.size() >= 4 ? qFromLittleEndian<quint32>(d.constData()) : 0);
+    case MessageType::InputSampleRate:
+        emit inputSampleRateChanged(p, Decode::inputSampleRate(message));
         break;
-    case 38:
+    case MessageType::CardStatus:
         emit kipCardStatusChanged(KipCardType(p), d);
         if (p == Hydra)
-            emit hydraIdChanged(signedByte(d, 0));
+            emit hydraIdChanged(Decode::signedByte(d, 0));
         break;
-    case 39: {
+    case MessageType::UpdateFpga: {
         if (p == KipFpgaUpdater::StepErase) {
             // The card has erased its flash (or refused to): from now on it is busy
             // writing, so poll it gently. Set before the downloader sees the reply,
@@ -400,59 +321,66 @@ void KipPort::handleMessage(const Common::SerialMessage &message)
             fpgaJob->receiveReply(message);
         break;
     }
-    case 40:
-        emit rackTypeChanged(p, signedByte(d, 0));
+    case MessageType::RackType:
+        emit rackTypeChanged(p, Decode::signedByte(d, 0));
         break;
-    case 41:
-        emit rackSlotChanged(p, signedByte(d, 0), signedByte(d, 1));
+    case MessageType::RackSlotType: {
+        const Decode::RackSlot slot = Decode::rackSlot(message);
+        emit rackSlotChanged(p, slot.slot, slot.cardType);
         break;
-    case 42:
-        emit rackCodeDateChanged(p, quint8(bcd(unsignedByte(d, 0))), quint8(bcd(unsignedByte(d, 1))),
-                                 quint16(bcd(unsignedByte(d, 2)) * 100 + bcd(unsignedByte(d, 3))));
+    }
+    case MessageType::RackCodeDate: {
+        const Decode::RackCodeDate date = Decode::rackCodeDate(message);
+        emit rackCodeDateChanged(p, date.day, date.month, date.year);
         break;
-    case 43:
-        emit rackVoltageChanged(p, signedByte(d, 0), signedByte(d, 1), unsignedByte(d, 2) / 10.0f);
+    }
+    case MessageType::RackVoltage: {
+        const Decode::RackVoltage supply = Decode::rackVoltage(message);
+        emit rackVoltageChanged(p, supply.psu, supply.nominalVolts, supply.volts);
         break;
-    case 44:
-        emit controlViaAudioChanged(p, flagByte(d, 0));
+    }
+    case MessageType::ControlViaAudio:
+        emit controlViaAudioChanged(p, Decode::flagByte(d, 0));
         break;
-    case 45:
-        emit inputSRCChanged(p, flagByte(d, 0));
+    case MessageType::InputSrc:
+        emit inputSRCChanged(p, Decode::flagByte(d, 0));
         break;
-    case 47: {
+    case MessageType::OptocoreVersion: {
         QByteArray version = d;
         emit optocoreVersionReceived(version);
         break;
     }
-    case 48:
+    case MessageType::OptocoreCommand:
         emit optocoreMessageReceived(d);
         break;
-    case 49: {
-        Common::SerialMessage update(49, p, d);
+    case MessageType::OptocoreUpdate: {
+        Common::SerialMessage update(MessageType::OptocoreUpdate, p, d);
         emit optocoreUpdateMessage(&update);
         break;
     }
-    case TypeClearToSend:
+    case MessageType::ClearToSend:
         queue->release();
         break;
-    case 51:
-        emit clockLockedChanged(p, flagByte(d, 0));
+    case MessageType::RxClockLocked:
+        emit clockLockedChanged(p, Decode::flagByte(d, 0));
         break;
-    case 52:
-        emit sampleRateOverrideChanged(signedByte(d, 0));
+    case MessageType::SampleRateOverride:
+        emit sampleRateOverrideChanged(Decode::signedByte(d, 0));
         break;
-    case 53:
-        emit madiPortModeChanged(signedByte(d, 0));
+    case MessageType::MadiMode:
+        emit madiPortModeChanged(Decode::signedByte(d, 0));
         break;
-    case 54:
-        emit madiRedundantStateChanged(p, signedByte(d, 0));
+    case MessageType::RedundantState:
+        emit madiRedundantStateChanged(p, Decode::signedByte(d, 0));
         break;
-    case 55:
-        emit madiSmuxChanged(p, flagByte(d, 0));
+    case MessageType::MadiSmux:
+        emit madiSmuxChanged(p, Decode::flagByte(d, 0));
         break;
-    case 58:
-        emit optocoreChannelCountsReceived(quint8(p), unsignedByte(d, 0), unsignedByte(d, 1));
+    case MessageType::OptocoreChannelCount: {
+        const Decode::ChannelCounts counts = Decode::optocoreChannelCounts(message);
+        emit optocoreChannelCountsReceived(quint8(p), counts.inserted, counts.extracted);
         break;
+    }
     default:
         break;
     }
@@ -460,18 +388,7 @@ void KipPort::handleMessage(const Common::SerialMessage &message)
 
 void KipPort::handleHardwareStatus(const Common::SerialMessage &message)
 {
-    const QByteArray &d = message.data;
-    HardwareStatus next;
-    next.linkState = status.linkState;
-    next.cardType = signedByte(d, 0);
-    next.firmwareVersion = unsignedByte(d, 1);
-    next.temperature = unsignedByte(d, 2);
-    for (int i = 0; i < 10; ++i)
-        next.fpgaVersion[i] = char(unsignedByte(d, 3 + i));
-    next.fpgaVersion[10] = '\0';
-    next.sampleRate = d.size() >= 17 ? qFromLittleEndian<quint32>(d.constData() + 13) : 0;
-    next.master = d.size() >= 18 ? d.at(17) != 0 : false;
-
+    const HardwareStatus next = InboundDecoder::hardwareStatus(message, status.linkState);
     if (next.cardType != status.cardType) {
         status = next;
         emit kipCardTypeChanged(KipCardType(next.cardType));
@@ -500,7 +417,7 @@ void KipPort::sendMessage(Common::SerialMessage *message)
         return;
     }
     queue->send(frame);
-    if (message->type != TypeKipStatus || logStatus)
+    if (message->messageType() != MessageType::KipStatus || logStatus)
         emit logDataTransmitted(message->toString());
     emit messagesSent(++sentCount);
 }
@@ -512,161 +429,57 @@ void KipPort::sendRawData(QByteArray data)
     emit messagesSent(++sentCount);
 }
 
-void KipPort::sendByteCommand(int type, int param, uchar value)
+void KipPort::send(const Common::SerialMessage &message)
 {
-    Common::SerialMessage message(type, param, QByteArray(1, char(value)));
-    sendMessage(&message);
+    Common::SerialMessage copy = message;
+    sendMessage(&copy);
 }
 
-void KipPort::requestStatus()
-{
-    Common::SerialMessage message(TypeKipStatus, 0, QByteArray());
-    sendMessage(&message);
-}
-
-void KipPort::restart()
-{
-    Common::SerialMessage message(1, 0, QByteArray());
-    sendMessage(&message);
-}
-
-void KipPort::sendEcho(QByteArray data)
-{
-    Common::SerialMessage message(TypeEcho, 0, data.left(MaxCutPayload));
-    sendMessage(&message);
-}
-
-void KipPort::sendQuorixControl(uchar madiPort, QByteArray data)
-{
-    Common::SerialMessage message(31, madiPort, data.left(MaxCutPayload));
-    sendMessage(&message);
-}
-
+void KipPort::requestStatus() { send(KipCommands::statusRequest()); }
+void KipPort::restart() { send(KipCommands::restart()); }
+void KipPort::sendEcho(QByteArray data) { send(KipCommands::echo(data)); }
+void KipPort::sendQuorixControl(uchar madiPort, QByteArray data) { send(KipCommands::quorixControl(madiPort, data)); }
 void KipPort::sendAesInputConvert(uchar socketNumber, uchar value)
 {
-    sendByteCommand(45, socketNumber, value);
+    send(KipCommands::aesInputConvert(socketNumber, value));
 }
-
 void KipPort::sendAesOutputSampleRate(uchar socketNumber, uchar value)
 {
-    sendByteCommand(46, socketNumber, value);
+    send(KipCommands::aesOutputSampleRate(socketNumber, value));
 }
-
 void KipPort::sendRoute(int destPort, int destSignal, int sourcePort, int sourceSignal)
 {
-    // Port 0 is the card itself, at 1024 and up; ports from 1 on are 64 signals each.
-    const auto address = [](int port, int signal) {
-        return quint16(port == 0 ? signal + 1024 : (port + 19) * 64 + signal);
-    };
-    QByteArray payload(4, '\0');
-    qToBigEndian<quint16>(address(destPort, destSignal), payload.data());
-    qToBigEndian<quint16>(address(sourcePort, sourceSignal), payload.data() + 2);
-    Common::SerialMessage message(32, 0, payload);
-    sendMessage(&message);
+    send(KipCommands::route(destPort, destSignal, sourcePort, sourceSignal));
 }
-
-void KipPort::sendSyncSource(signed char syncSource)
-{
-    Common::SerialMessage message(33, syncSource == -1 ? 1 : 0, QByteArray(1, char(syncSource)));
-    sendMessage(&message);
-}
-
+void KipPort::sendSyncSource(signed char syncSource) { send(KipCommands::syncSource(syncSource)); }
 void KipPort::sendTransmitMode(uchar madiPort, uchar transmitMode)
 {
-    // Mode 0 follows the received MADI format: the first byte says so.
-    QByteArray payload;
-    payload.append(char(transmitMode == 0 ? 1 : 0));
-    payload.append(char(transmitMode));
-    Common::SerialMessage message(35, madiPort, payload);
-    sendMessage(&message);
+    send(KipCommands::transmitMode(madiPort, transmitMode));
 }
-
 void KipPort::sendControlViaAudio(uchar madiPort, bool viaAudio)
 {
-    sendByteCommand(44, madiPort, viaAudio ? 1 : 0);
+    send(KipCommands::controlViaAudio(madiPort, viaAudio));
 }
-
-void KipPort::requestCardStatus()
-{
-    Common::SerialMessage message(38, 0, QByteArray());
-    sendMessage(&message);
-}
-
-void KipPort::requestInputSampleRates()
-{
-    Common::SerialMessage message(37, 0, QByteArray());
-    sendMessage(&message);
-}
-
+void KipPort::requestCardStatus() { send(KipCommands::cardStatusRequest()); }
+void KipPort::requestInputSampleRates() { send(KipCommands::inputSampleRateRequest()); }
 void KipPort::sendNetworkId(int id)
 {
-    switch (cardType()) {
-    case Optocore: {
-        QByteArray setId = QByteArray::fromHex("080000ff");
-        setId.append(char(id));
-        setId.append(char(~id));
-        setId.append(QByteArray::fromHex("55aa"));
-        sendOptocoreCommand(setId);
-        sendOptocoreCommand(QByteArray::fromHex("048000ff"));
-        break;
-    }
-    case Hydra:
-        sendByteCommand(56, 0, uchar(id));
-        break;
-    default:
-        break;
-    }
+    for (const Common::SerialMessage &message : KipCommands::networkId(cardType(), id))
+        send(message);
 }
-
-void KipPort::sendOptocoreVersionRequest()
-{
-    Common::SerialMessage message(47, 0, QByteArray());
-    sendMessage(&message);
-}
-
-void KipPort::sendOptocoreCommand(QByteArray data)
-{
-    // The Optocore module checks its own sum over the command bytes.
-    quint8 sum = 0;
-    for (char byte : qAsConst(data))
-        sum = quint8(sum + quint8(byte));
-    data.append(char(sum));
-    Common::SerialMessage message(48, 0, data);
-    sendMessage(&message);
-}
-
-void KipPort::sendSampleRateOverride(SampleRateOverride override)
-{
-    sendByteCommand(52, 0, uchar(override));
-}
-
-void KipPort::sendMadiPortMode(MadiPortMode portMode)
-{
-    sendByteCommand(53, 0, uchar(portMode));
-}
-
+void KipPort::sendOptocoreVersionRequest() { send(KipCommands::optocoreVersionRequest()); }
+void KipPort::sendOptocoreCommand(QByteArray data) { send(KipCommands::optocoreCommand(data)); }
+void KipPort::sendSampleRateOverride(SampleRateOverride override) { send(KipCommands::sampleRateOverride(override)); }
+void KipPort::sendMadiPortMode(MadiPortMode portMode) { send(KipCommands::madiPortMode(portMode)); }
 void KipPort::sendMadiRedundantState(uchar madiPort, MadiRedundantState redundantState)
 {
-    sendByteCommand(54, madiPort, uchar(redundantState));
+    send(KipCommands::madiRedundantState(madiPort, redundantState));
 }
-
-void KipPort::sendMadiSmux(uchar madiPort, bool smux)
-{
-    sendByteCommand(55, madiPort, smux ? 1 : 0);
-}
-
-void KipPort::sendOptocorePhase(uchar incdec)
-{
-    sendByteCommand(57, 0, incdec);
-}
-
+void KipPort::sendMadiSmux(uchar madiPort, bool smux) { send(KipCommands::madiSmux(madiPort, smux)); }
+void KipPort::sendOptocorePhase(uchar incdec) { send(KipCommands::optocorePhase(incdec)); }
 void KipPort::sendOptocoreChannelCounts(uchar madiPort, uchar inserted, uchar extracted)
 {
-    QByteArray payload;
-    payload.append(char(inserted));
-    payload.append(char(extracted));
-    Common::SerialMessage message(58, madiPort, payload);
-    sendMessage(&message);
+    send(KipCommands::optocoreChannelCounts(madiPort, inserted, extracted));
 }
 
 // ---------------------------------------------------------------------------------
@@ -725,7 +538,7 @@ void KipPort::requestBootLoader()
 {
     keepAlive->stop();
     watchdog->stop();
-    Common::SerialMessage message(TypeBootLoader, 0, QByteArray());
+    Common::SerialMessage message(MessageType::BootLoader, 0, QByteArray());
     sendMessage(&message);
     setLinkState(LinkBootLoader);
 }

@@ -16,6 +16,7 @@ class Updater;
 
 namespace EMS {
 
+class ByteTransport;
 class CodeUpdateJob;
 class EngineMessenger;
 class FpgaUpdateJob;
@@ -95,6 +96,9 @@ public:
 #pragma pack(pop)
 
     KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger = nullptr);
+    // Over a byte transport of the caller's (tests use a FakeTransport); the port's
+    // connection takes it over.
+    KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger, ByteTransport *transport);
     ~KipPort() override;
 
     static QString cardTypeName(KipCardType cardType);
@@ -235,7 +239,7 @@ private:
     void startBootLoader(bool sendAutoBaud);
     void requestBootLoader();
     void startFpgaUpdate(const QString &fileName);
-    void sendByteCommand(int type, int param, uchar value);
+    void send(const Common::SerialMessage &message);
     void routeReceivedData(bool toBootLoader);
     void discardUpdater();
     void finishBootLoaderSession(bool successful);

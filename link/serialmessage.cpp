@@ -58,8 +58,16 @@ SerialMessage::SerialMessage(const QByteArray &frame)
 
 bool SerialMessage::hasVariablePayload(int type)
 {
-    switch (type) {
-    case 5: case 31: case 38: case 39: case 48: case 49:
+    // Out of range, a type would wrap into the enumeration's byte.
+    if (type < 0 || type >= TypeCount)
+        return false;
+    switch (MessageType(type)) {
+    case MessageType::EchoData:
+    case MessageType::QuorixControl:
+    case MessageType::CardStatus:
+    case MessageType::UpdateFpga:
+    case MessageType::OptocoreCommand:
+    case MessageType::OptocoreUpdate:
         return true;
     default:
         return false;
@@ -70,7 +78,7 @@ int SerialMessage::encodedLength() const
 {
     // The host's "status" and "kip status" frames are requests without payload,
     // although the card's replies are longer.
-    if (type == 0 || type == 30)
+    if (messageType() == MessageType::Status || messageType() == MessageType::KipStatus)
         return 3;
     if (hasVariablePayload(type))
         return 3 + data.size();

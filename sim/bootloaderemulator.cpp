@@ -1,4 +1,5 @@
 #include "sim/bootloaderemulator.h"
+#include "link/messagetype.h"
 
 #include <QtEndian>
 
@@ -98,9 +99,7 @@ bool BootLoaderEmulator::takeNext()
     buffer.remove(0, first);
     const quint8 code = quint8(packet.at(2));
     const QByteArray data = packet.mid(3);
-    quint8 sum = code;
-    for (char byte : data)
-        sum = quint8(sum + quint8(byte));
+    const quint8 sum = quint8(code + Common::byteSum(data));
 
     const int size = commandSize(code);
     const bool sizeFits = size == 0 ? first == 3 : size == first;

@@ -1,47 +1,16 @@
 #include "sim/cardfirmware.h"
 
 #include "link/kipport.h"
+#include "link/messagetype.h"
 
 #include <QTimer>
+#include <QtEndian>
 
 using EMS::KipPort;
 
 namespace {
 
-enum MessageType {
-    TypeRestart = 1,
-    TypeError = 2,
-    TypeBootLoader = 4,
-    TypeEcho = 5,
-    TypeKipStatus = 30,
-    TypeQuorixControl = 31,
-    TypeRoute = 32,
-    TypeSyncSource = 33,
-    TypeTransmitMode = 35,
-    TypeDeviceType = 36,
-    TypeInputSampleRate = 37,
-    TypeCardStatus = 38,
-    TypeUpdateFpga = 39,
-    TypeRackType = 40,
-    TypeRackSlotType = 41,
-    TypeRackCodeDate = 42,
-    TypeRackVoltage = 43,
-    TypeControlViaAudio = 44,
-    TypeInputSrc = 45,
-    TypeOutputSr = 46,
-    TypeOptocoreVersion = 47,
-    TypeOptocoreCommand = 48,
-    TypeOptocoreUpdate = 49,
-    TypeClearToSend = 50,
-    TypeRxClockLocked = 51,
-    TypeSampleRateOverride = 52,
-    TypeMadiMode = 53,
-    TypeRedundantState = 54,
-    TypeMadiSmux = 55,
-    TypeHydraId = 56,
-    TypeOptocorePhase = 57,
-    TypeOptocoreChannelCount = 58,
-};
+using Common::MessageType;
 
 constexpr quint8 NotBootLoader = 0xAA;
 constexpr quint8 OwnClock = 255;
@@ -61,14 +30,13 @@ quint8 bcd(int value)
 
 int bigEndian16(const QByteArray &bytes, int offset)
 {
-    return (quint8(bytes.at(offset)) << 8) | quint8(bytes.at(offset + 1));
+    return qFromBigEndian<quint16>(bytes.constData() + offset);
 }
 
 QByteArray littleEndian32(quint32 value)
 {
-    QByteArray bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.append(char((value >> (8 * i)) & 0xFF));
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
     return bytes;
 }
 
@@ -350,12 +318,12 @@ void CardFirmware::receiveBytes(const QByteArray &bytes)
         if (++bytesSinceClearToSend >= ClearToSendInterval) {
             bytesSinceClearToSend = 0;
             if (!clearToSendSuppressed)
-                send(TypeClearToSend, 0);
+                send(MessageType::ClearToSend, 0);
         }
     }
 }
 
-void CardFirmware::send(int type, int param, const QByteArray &payload)
+void CardFirmware::send(MessageType type, int param, const QByteArray &payload)
 {
     // Replies are framed by the card itself: the host's encoder writes "kip status" as
     // a bare request and cannot carry the longer replies of fixed-length types.
@@ -365,21 +333,18 @@ void CardFirmware::send(int type, int param, const QByteArray &payload)
     const QByteArray body = payload.left(Common::SerialMessage::MaxVariablePayload);
     QByteArray frame;
     int length = 3 + int(body.size());
-    if (!Common::SerialMessage::hasVariablePayload(type))
-        length = qMax(length, Common::SerialMessage::frameLength(type));
+    if (!Common::SerialMessage::hasVariablePayload(int(type)))
+        length = qMax(length, Common::SerialMessage::frameLength(int(type)));
     frame.append(char(length));
     frame.append(char(type));
     frame.append(char(param));
     frame.append(body);
     frame.append(QByteArray(length - frame.size(), '\0'));
-    quint8 sum = 0;
-    for (char byte : qAsConst(frame))
-        sum = quint8(sum + quint8(byte));
-    frame.append(char(sum));
+    frame.append(char(Common::byteSum(frame)));
     emit bytesToHost(frame);
 }
 
-void CardFirmware::sendByte(int type, int param, quint8 value)
+void CardFirmware::sendByte(MessageType type, int param, quint8 value)
 {
     send(type, param, QByteArray(1, char(value)));
 }
@@ -387,7 +352,7 @@ void CardFirmware::sendByte(int type, int param, quint8 value)
 void CardFirmware::sendError()
 {
     ++errorCount;
-    send(TypeError, 0);
+    send(MessageType::Error, 0);
 }
 
 bool CardFirmware::takeFrame(const Common::SerialMessage &message)
@@ -397,104 +362,104 @@ bool CardFirmware::takeFrame(const Common::SerialMessage &message)
     const QByteArray &data = message.data;
     const quint8 first = data.isEmpty() ? 0 : quint8(data.at(0));
 
-    switch (message.type) {
-    case TypeRestart:
+    switch (message.messageType()) {
+    case MessageType::Restart:
         emit restartRequested();
         restartApplication();
         return true;
-    case TypeBootLoader:
+    case MessageType::BootLoader:
         emit bootLoaderRequested();
         return false;
-    case TypeEcho:
-        send(TypeEcho, param, data);
+    case MessageType::EchoData:
+        send(MessageType::EchoData, param, data);
         break;
-    case TypeKipStatus:
-        send(TypeKipStatus, 0, kipStatusPayload());
+    case MessageType::KipStatus:
+        send(MessageType::KipStatus, 0, kipStatusPayload());
         break;
-    case TypeQuorixControl:
+    case MessageType::QuorixControl:
         handleQuorixControl(message);
         break;
-    case TypeRoute:
+    case MessageType::KipRoute:
         if (data.size() >= 4)
             card.routes.insert(quint16(bigEndian16(data, 0)), quint16(bigEndian16(data, 2)));
         break;
-    case TypeSyncSource:
+    case MessageType::SyncSource:
         handleSyncSource(message);
         break;
-    case TypeTransmitMode:
+    case MessageType::TransmitMode:
         handleTransmitMode(message);
         break;
-    case TypeDeviceType:
+    case MessageType::DeviceType:
         if (isMadi(card.cardType)) {
             sendDeviceType(0);
             sendDeviceType(1);
         }
         break;
-    case TypeInputSampleRate:
+    case MessageType::InputSampleRate:
         for (int input = 0; input < card.inputs.size(); ++input)
             sendSampleRate(input);
         break;
-    case TypeCardStatus:
+    case MessageType::CardStatus:
         sendCardStatus();
         sendInputReports();
         break;
-    case TypeUpdateFpga:
+    case MessageType::UpdateFpga:
         handleFpga(message);
         break;
-    case TypeControlViaAudio:
+    case MessageType::ControlViaAudio:
         if (hasMadiPort(param)) {
             card.madi[param].controlViaAudio = first != 0;
-            sendByte(TypeControlViaAudio, param, first != 0);
+            sendByte(MessageType::ControlViaAudio, param, first != 0);
         }
         break;
-    case TypeInputSrc:
+    case MessageType::InputSrc:
         if (card.cardType == KipPort::Aes && param < 8) {
             card.aesSrc[param] = first != 0;
-            sendByte(TypeInputSrc, param, first != 0);
+            sendByte(MessageType::InputSrc, param, first != 0);
         }
         break;
-    case TypeOutputSr:
+    case MessageType::OutputSr:
         if (card.cardType == KipPort::Aes)
             card.aesOutputRate = first;
         break;
-    case TypeOptocoreVersion:
+    case MessageType::OptocoreVersion:
         if (card.cardType == KipPort::Optocore)
-            send(TypeOptocoreVersion, 0, card.optocore.version);
+            send(MessageType::OptocoreVersion, 0, card.optocore.version);
         break;
-    case TypeOptocoreCommand:
+    case MessageType::OptocoreCommand:
         if (card.cardType == KipPort::Optocore) {
             const QVector<QByteArray> replies = optocoreModule.handleCommand(data);
             for (const QByteArray &reply : replies)
-                send(TypeOptocoreCommand, 0, reply);
+                send(MessageType::OptocoreCommand, 0, reply);
         }
         break;
-    case TypeOptocoreUpdate:
+    case MessageType::OptocoreUpdate:
         handleOptocoreUpdate(message);
         break;
-    case TypeSampleRateOverride:
+    case MessageType::SampleRateOverride:
         card.sampleRateOverride = first;
-        sendByte(TypeSampleRateOverride, 0, code(card.sampleRateOverride, 9));
+        sendByte(MessageType::SampleRateOverride, 0, code(card.sampleRateOverride, 9));
         break;
-    case TypeMadiMode:
+    case MessageType::MadiMode:
         if (isMadi(card.cardType)) {
             if (first <= 1)
                 card.madiPortMode = first;
-            sendByte(TypeMadiMode, 0, code(card.madiPortMode, 7));
+            sendByte(MessageType::MadiMode, 0, code(card.madiPortMode, 7));
         }
         break;
-    case TypeRedundantState:
+    case MessageType::RedundantState:
         if (hasMadiPort(param)) {
             card.madi[param].redundantState = first;
-            sendByte(TypeRedundantState, param, code(first, 9));
+            sendByte(MessageType::RedundantState, param, code(first, 9));
         }
         break;
-    case TypeMadiSmux:
+    case MessageType::MadiSmux:
         if (hasMadiPort(param)) {
             card.madi[param].smux = first != 0;
-            sendByte(TypeMadiSmux, param, first != 0);
+            sendByte(MessageType::MadiSmux, param, first != 0);
         }
         break;
-    case TypeHydraId:
+    case MessageType::HydraId:
         if (card.cardType == KipPort::Hydra) {
             // ID 0 is no Hydra network ID; the card keeps its own and says so.
             if (first != 0)
@@ -502,17 +467,17 @@ bool CardFirmware::takeFrame(const Common::SerialMessage &message)
             sendCardStatus();
         }
         break;
-    case TypeOptocorePhase:
+    case MessageType::OptocorePhase:
         if (card.cardType == KipPort::Optocore)
             card.optocore.phase += first != 0 ? 1 : -1;
         break;
-    case TypeOptocoreChannelCount:
+    case MessageType::OptocoreChannelCount:
         if (card.cardType == KipPort::Optocore && param <= 1 && data.size() >= 2) {
             // The ring moves channels in groups of eight, at most 128 per port.
             const auto clamp = [](quint8 count) { return quint8(qMin(int(count), MaxOptocoreChannels) & ~7); };
             card.optocore.inserted[param] = clamp(quint8(data.at(0)));
             card.optocore.extracted[param] = clamp(quint8(data.at(1)));
-            send(TypeOptocoreChannelCount, param,
+            send(MessageType::OptocoreChannelCount, param,
                  bytesOf({card.optocore.inserted[param], card.optocore.extracted[param]}));
         }
         break;
@@ -574,7 +539,7 @@ void CardFirmware::handleQuorixControl(const Common::SerialMessage &message)
             for (quint8 tenths : supply)
                 record.append(char(tenths));
     }
-    send(TypeQuorixControl, port, record);
+    send(MessageType::QuorixControl, port, record);
 }
 
 void CardFirmware::refuseFpgaStep(int param, quint8 result)
@@ -600,21 +565,21 @@ void CardFirmware::handleFpga(const Common::SerialMessage &message)
     if (fpgaRefusals.contains(param)) {
         const quint8 result = fpgaRefusals.take(param);
         if (param == 1)
-            send(TypeUpdateFpga, param, PacketSequence::answer(result, data.size() >= 2 ? bigEndian16(data, 0) : 0));
+            send(MessageType::UpdateFpga, param, PacketSequence::answer(result, data.size() >= 2 ? bigEndian16(data, 0) : 0));
         else
-            sendByte(TypeUpdateFpga, param, result);
+            sendByte(MessageType::UpdateFpga, param, result);
         return;
     }
     switch (param) {
     case 0: // erase, then expect the announced number of packets
         if (data.size() < 2) {
-            sendByte(TypeUpdateFpga, 0, LoaderPacketLengthError);
+            sendByte(MessageType::UpdateFpga, 0, LoaderPacketLengthError);
         } else if (bigEndian16(data, 0) == 0) {
             fpgaDownload.reset();
-            sendByte(TypeUpdateFpga, 0, LoaderFileSizeError);
+            sendByte(MessageType::UpdateFpga, 0, LoaderFileSizeError);
         } else {
             fpgaDownload.start(bigEndian16(data, 0));
-            sendByte(TypeUpdateFpga, 0, LoaderAck);
+            sendByte(MessageType::UpdateFpga, 0, LoaderAck);
         }
         break;
     case 1: {
@@ -623,29 +588,29 @@ void CardFirmware::handleFpga(const Common::SerialMessage &message)
             --fpgaAcksToMisnumber;
             reply = PacketSequence::answer(LoaderAck, (bigEndian16(reply, 1) - 1) & 0xFFFF);
         }
-        send(TypeUpdateFpga, 1, reply);
+        send(MessageType::UpdateFpga, 1, reply);
         break;
     }
     case 2: {
         if (data.size() < 2) {
-            sendByte(TypeUpdateFpga, 2, LoaderPacketLengthError);
+            sendByte(MessageType::UpdateFpga, 2, LoaderPacketLengthError);
             break;
         }
         if (!fpgaDownload.complete()) {
-            sendByte(TypeUpdateFpga, 2, LoaderFileSizeError);
+            sendByte(MessageType::UpdateFpga, 2, LoaderFileSizeError);
             break;
         }
         quint16 sum = 0;
         for (char byte : qAsConst(fpgaDownload.data))
             sum = quint16(sum + quint8(byte));
         if (sum != bigEndian16(data, 0)) {
-            sendByte(TypeUpdateFpga, 2, LoaderFileChecksumError);
+            sendByte(MessageType::UpdateFpga, 2, LoaderFileChecksumError);
             break;
         }
         fpgaImage = fpgaDownload.data;
         card.fpgaVersion = fpgaVersionMark(fpgaImage);
         fpgaDownload.reset();
-        sendByte(TypeUpdateFpga, 2, LoaderAck);
+        sendByte(MessageType::UpdateFpga, 2, LoaderAck);
         break;
     }
     default:
@@ -661,45 +626,45 @@ void CardFirmware::handleOptocoreUpdate(const Common::SerialMessage &message)
     if (optocoreRefusals.contains(param)) {
         const quint8 result = optocoreRefusals.take(param);
         if (param == 4)
-            send(TypeOptocoreUpdate, param,
+            send(MessageType::OptocoreUpdate, param,
                  PacketSequence::answer(result, message.data.size() >= 2 ? bigEndian16(message.data, 0) : 0));
         else
-            sendByte(TypeOptocoreUpdate, param, result);
+            sendByte(MessageType::OptocoreUpdate, param, result);
         return;
     }
     QByteArray reply;
     if (optocoreModule.handleUpdate(param, message.data, &reply))
-        send(TypeOptocoreUpdate, param, reply);
+        send(MessageType::OptocoreUpdate, param, reply);
 }
 
 // ---- reports ----
 
 void CardFirmware::sendSampleRate(int input)
 {
-    send(TypeInputSampleRate, input, littleEndian32(card.inputs[input].sampleRate));
+    send(MessageType::InputSampleRate, input, littleEndian32(card.inputs[input].sampleRate));
 }
 
 void CardFirmware::sendLock(int input)
 {
-    sendByte(TypeRxClockLocked, input, card.inputs[input].locked);
+    sendByte(MessageType::RxClockLocked, input, card.inputs[input].locked);
 }
 
 void CardFirmware::sendSync()
 {
     reportedSync = syncSourceInUse();
-    sendByte(TypeSyncSource, card.syncAuto ? 1 : 0, code(quint8(reportedSync), 200));
+    sendByte(MessageType::SyncSource, card.syncAuto ? 1 : 0, code(quint8(reportedSync), 200));
 }
 
 void CardFirmware::sendTransmitMode(int port)
 {
     reportedTransmit[port] = transmittedChannels(port);
-    send(TypeTransmitMode, port,
+    send(MessageType::TransmitMode, port,
          bytesOf({card.madi[port].txTracksRx ? 1 : 0, code(quint8(reportedTransmit[port]), 99)}));
 }
 
 void CardFirmware::sendDeviceType(int port)
 {
-    sendByte(TypeDeviceType, port, code(card.madi[port].deviceType, 9));
+    sendByte(MessageType::DeviceType, port, code(card.madi[port].deviceType, 9));
     if (card.madi[port].deviceType == KipPort::DeviceRack)
         sendRackInfo(port);
 }
@@ -708,17 +673,17 @@ void CardFirmware::sendRackInfo(int port)
 {
     const RackState &rack = card.madi[port].rack;
     // The type goes first: the host redraws the rack's rackSlots when it learns the type.
-    sendByte(TypeRackType, port, code(rack.type, 9));
+    sendByte(MessageType::RackType, port, code(rack.type, 9));
     const QVector<int> rackSlots = RackState::slotsOf(rack.type);
     for (int slot : rackSlots)
-        send(TypeRackSlotType, port, bytesOf({slot, code(rack.slotCards[slot], 0x7F)}));
-    send(TypeRackCodeDate, port,
+        send(MessageType::RackSlotType, port, bytesOf({slot, code(rack.slotCards[slot], 0x7F)}));
+    send(MessageType::RackCodeDate, port,
          bytesOf({bcd(rack.codeDay), bcd(rack.codeMonth), bcd(rack.codeYear / 100), bcd(rack.codeYear % 100)}));
     for (int supply = 0; supply < RackState::SupplyCount; ++supply) {
         for (int rail = 0; rail < RackState::RailCount; ++rail) {
             const quint8 tenths = rack.voltageTenths[supply][rail];
             if (tenths != 0)
-                send(TypeRackVoltage, port, bytesOf({supply, RackState::nominalVolts(rail), tenths}));
+                send(MessageType::RackVoltage, port, bytesOf({supply, RackState::nominalVolts(rail), tenths}));
         }
     }
 }
@@ -726,7 +691,7 @@ void CardFirmware::sendRackInfo(int port)
 void CardFirmware::sendCardStatus()
 {
     reportedBlock = cardStatusBlock();
-    send(TypeCardStatus, card.cardType, reportedBlock);
+    send(MessageType::CardStatus, card.cardType, reportedBlock);
 }
 
 void CardFirmware::sendInputReports()
@@ -739,18 +704,18 @@ void CardFirmware::sendInputReports()
         for (int port = 0; port < 2; ++port) {
             const MadiPortState &madi = card.madi[port];
             sendTransmitMode(port);
-            sendByte(TypeMadiSmux, port, madi.smux);
-            sendByte(TypeControlViaAudio, port, madi.controlViaAudio);
-            sendByte(TypeRedundantState, port, code(madi.redundantState, 9));
+            sendByte(MessageType::MadiSmux, port, madi.smux);
+            sendByte(MessageType::ControlViaAudio, port, madi.controlViaAudio);
+            sendByte(MessageType::RedundantState, port, code(madi.redundantState, 9));
         }
-        sendByte(TypeMadiMode, 0, code(card.madiPortMode, 7));
-        sendByte(TypeSampleRateOverride, 0, code(card.sampleRateOverride, 9));
+        sendByte(MessageType::MadiMode, 0, code(card.madiPortMode, 7));
+        sendByte(MessageType::SampleRateOverride, 0, code(card.sampleRateOverride, 9));
     } else if (card.cardType == KipPort::Aes) {
         for (int input = 0; input < 8; ++input)
-            sendByte(TypeInputSrc, input, card.aesSrc[input]);
+            sendByte(MessageType::InputSrc, input, card.aesSrc[input]);
     } else if (card.cardType == KipPort::Optocore) {
         for (int port = 0; port < 2; ++port)
-            send(TypeOptocoreChannelCount, port, bytesOf({card.optocore.inserted[port], card.optocore.extracted[port]}));
+            send(MessageType::OptocoreChannelCount, port, bytesOf({card.optocore.inserted[port], card.optocore.extracted[port]}));
     }
     sendSync();
 }
@@ -871,7 +836,7 @@ void CardFirmware::setRackSlotCard(int madiPort, int slot, quint8 cardCode)
     if (!RackState::slotsOf(rack.type).contains(slot))
         return;
     rack.slotCards[slot] = cardCode;
-    send(TypeRackSlotType, madiPort, bytesOf({slot, code(cardCode, 0x7F)}));
+    send(MessageType::RackSlotType, madiPort, bytesOf({slot, code(cardCode, 0x7F)}));
 }
 
 void CardFirmware::setRackVoltage(int madiPort, int supply, int rail, quint8 tenths)
@@ -881,7 +846,7 @@ void CardFirmware::setRackVoltage(int madiPort, int supply, int rail, quint8 ten
     if (supply < 0 || supply >= RackState::SupplyCount || rail < 0 || rail >= RackState::RailCount)
         return;
     card.madi[madiPort].rack.voltageTenths[supply][rail] = tenths;
-    send(TypeRackVoltage, madiPort, bytesOf({supply, RackState::nominalVolts(rail), tenths}));
+    send(MessageType::RackVoltage, madiPort, bytesOf({supply, RackState::nominalVolts(rail), tenths}));
 }
 
 // ---- the living card ----

@@ -264,8 +264,8 @@ private:
     bool takeFrame(const Common::SerialMessage &message);
     void rememberReported();
     void sendError();
-    void send(int type, int param, const QByteArray &payload = QByteArray());
-    void sendByte(int type, int param, quint8 value);
+    void send(Common::MessageType type, int param, const QByteArray &payload = QByteArray());
+    void sendByte(Common::MessageType type, int param, quint8 value);
     void sendSampleRate(int input);
     void sendLock(int input);
     void sendSync();

@@ -1,4 +1,5 @@
 #include "sim/cardframereader.h"
+#include "link/messagetype.h"
 
 namespace {
 
@@ -8,18 +9,29 @@ constexpr quint8 AutoBaudByte = 0x55;
 // requests (L = 3), shorter than the table's length for the type.
 bool isBareRequest(int type)
 {
-    return type == 30 || type == 36 || type == 37;
+    using Common::MessageType;
+    const MessageType t = MessageType(type);
+    return t == MessageType::KipStatus || t == MessageType::DeviceType || t == MessageType::InputSampleRate;
 }
 
 } // namespace
 
 bool CardFrameReader::takesType(int type)
 {
-    switch (type) {
-    case 1: case 4: case 5:
-    case 30: case 31: case 32: case 33: case 35: case 36: case 37: case 38: case 39:
-    case 44: case 45: case 46: case 47: case 48: case 49:
-    case 52: case 53: case 54: case 55: case 56: case 57: case 58:
+    using Common::MessageType;
+    // Out of range, a type would wrap into the enumeration's byte.
+    if (type < 0 || type >= Common::SerialMessage::TypeCount)
+        return false;
+    switch (MessageType(type)) {
+    case MessageType::Restart: case MessageType::BootLoader: case MessageType::EchoData:
+    case MessageType::KipStatus: case MessageType::QuorixControl: case MessageType::KipRoute:
+    case MessageType::SyncSource: case MessageType::TransmitMode: case MessageType::DeviceType:
+    case MessageType::InputSampleRate: case MessageType::CardStatus: case MessageType::UpdateFpga:
+    case MessageType::ControlViaAudio: case MessageType::InputSrc: case MessageType::OutputSr:
+    case MessageType::OptocoreVersion: case MessageType::OptocoreCommand: case MessageType::OptocoreUpdate:
+    case MessageType::SampleRateOverride: case MessageType::MadiMode: case MessageType::RedundantState:
+    case MessageType::MadiSmux: case MessageType::HydraId: case MessageType::OptocorePhase:
+    case MessageType::OptocoreChannelCount:
         return true;
     default:
         return false;
@@ -99,10 +111,7 @@ CardFrameReader::Result CardFrameReader::push(quint8 byte)
     if (pending.size() < length + 1)
         return NeedMore;
 
-    quint8 sum = 0;
-    for (int i = 0; i < length; ++i)
-        sum = quint8(sum + quint8(pending.at(i)));
-    if (sum != byte)
+    if (Common::byteSum(pending.constData(), length) != byte)
         return reject();
 
     lastFrame = pending;

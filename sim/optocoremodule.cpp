@@ -1,4 +1,7 @@
 #include "sim/optocoremodule.h"
+#include "link/messagetype.h"
+
+#include <QtEndian>
 
 namespace {
 
@@ -44,10 +47,7 @@ QByteArray OptocoreState::defaultSettings()
 
 quint8 OptocoreModule::byteSum(const QByteArray &bytes)
 {
-    quint8 sum = 0;
-    for (char byte : bytes)
-        sum = quint8(sum + quint8(byte));
-    return sum;
+    return Common::byteSum(bytes);
 }
 
 QByteArray OptocoreModule::withSum(QByteArray bytes)
@@ -128,7 +128,7 @@ bool OptocoreModule::handleUpdate(int param, const QByteArray &payload, QByteArr
             return true;
         }
         loader.stage = param;
-        loader.file.start((quint8(payload.at(0)) << 8) | quint8(payload.at(1)));
+        loader.file.start(qFromBigEndian<quint16>(payload.constData()));
         loader.filesComplete[param - 2] = loader.file.complete();
         *reply = QByteArray(1, char(LoaderAck));
         return true;

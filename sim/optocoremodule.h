@@ -1,18 +1,19 @@
 #pragma once
 
+#include "link/loadererrors.h"
 #include "sim/packetsequence.h"
 
 #include <QByteArray>
 #include <QVector>
 
-// Result byte of the card's answers during an FPGA or Optocore module download.
-enum LoaderResult : quint8 {
-    LoaderAck = 0,
-    LoaderPacketLengthError = 1,
-    LoaderFileChecksumError = 2,
-    LoaderFileSizeError = 3,
-    LoaderFlashVerifyError = 4,
-};
+// Result byte of the card's answers during an FPGA or Optocore module download: the
+// codes the controller reads.
+using EMS::LoaderResult;
+using EMS::LoaderAck;
+using EMS::LoaderPacketLengthError;
+using EMS::LoaderFileChecksumError;
+using EMS::LoaderFileSizeError;
+using EMS::LoaderFlashVerifyError;
 
 // What the Optocore network module on an Optocore card holds.
 struct OptocoreState

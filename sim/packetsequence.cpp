@@ -2,6 +2,8 @@
 
 #include "sim/optocoremodule.h"
 
+#include <QtEndian>
+
 void PacketSequence::start(int packetCount)
 {
     reset();
@@ -13,8 +15,9 @@ QByteArray PacketSequence::answer(quint8 result, int packetNumber)
 {
     QByteArray reply;
     reply.append(char(result));
-    reply.append(char((packetNumber >> 8) & 0xFF));
-    reply.append(char(packetNumber & 0xFF));
+    char number[2];
+    qToBigEndian(quint16(packetNumber), number);
+    reply.append(number, 2);
     return reply;
 }
 
@@ -22,7 +25,7 @@ QByteArray PacketSequence::take(const QByteArray &payload)
 {
     if (payload.size() < 2)
         return answer(LoaderPacketLengthError, next - 1);
-    const int number = (quint8(payload.at(0)) << 8) | quint8(payload.at(1));
+    const int number = qFromBigEndian<quint16>(payload.constData());
     const int size = int(payload.size()) - 2;
     if (!active || number >= count)
         return answer(LoaderFileSizeError, number);

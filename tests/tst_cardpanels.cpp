@@ -1,6 +1,7 @@
 #include "support/uitestsupport.h"
 
 #include "link/kipport.h"
+#include "link/messagetype.h"
 #include "link/serialmessage.h"
 #include "ui/aespanel.h"
 #include "ui/hydrapanel.h"
@@ -26,19 +27,21 @@ namespace {
 
 // Message types of the card, and two steps of the test's own: a user's click and the
 // slot form telling the panel of the card in the other slot.
-enum StepType {
-    Click = 0xF0, OtherCard = 0xF1, KipStatus = 30, SyncSource = 33, TransmitMode = 35, DeviceType = 36,
-    InputRate = 37, CardStatus = 38, RackType = 40, RackSlot = 41, RackCodeDate = 42, RackVoltage = 43,
-    ControlViaAudio = 44, InputSrc = 45, OptocoreCommand = 48, ClockLocked = 51, MadiMode = 53, MadiSmux = 55,
-    HydraId = 56, ChannelCount = 58
+using Type = Common::MessageType;
+enum StepType : quint8 {
+    Click = 0xF0, OtherCard = 0xF1, KipStatus = quint8(Type::KipStatus), SyncSource = quint8(Type::SyncSource),
+    TransmitMode = quint8(Type::TransmitMode), DeviceType = quint8(Type::DeviceType), InputRate = quint8(Type::InputSampleRate),
+    CardStatus = quint8(Type::CardStatus), RackType = quint8(Type::RackType), RackSlot = quint8(Type::RackSlotType),
+    RackCodeDate = quint8(Type::RackCodeDate), RackVoltage = quint8(Type::RackVoltage),
+    ControlViaAudio = quint8(Type::ControlViaAudio), InputSrc = quint8(Type::InputSrc),
+    OptocoreCommand = quint8(Type::OptocoreCommand), ClockLocked = quint8(Type::RxClockLocked),
+    MadiMode = quint8(Type::MadiMode), MadiSmux = quint8(Type::MadiSmux), HydraId = quint8(Type::HydraId),
+    ChannelCount = quint8(Type::OptocoreChannelCount)
 };
 
 QByteArray withSum(QByteArray bytes)
 {
-    quint8 sum = 0;
-    for (char byte : qAsConst(bytes))
-        sum = quint8(sum + quint8(byte));
-    return bytes.append(char(sum));
+    return bytes.append(char(Common::byteSum(bytes)));
 }
 // A message from the card: type, parameter, payload.
 QByteArray msg(int type, int param, const char *hexData = "") { return QByteArray(1, char(type)) + char(param) + QByteArray::fromHex(hexData); }
@@ -54,9 +57,9 @@ QByteArray otherCard(int cardType) { return msg(OtherCard, cardType); }
 // A reply of the Optocore module as the card relays it, its sum byte appended.
 QByteArray module(const char *hex) { return msg(OptocoreCommand, 0) + withSum(QByteArray::fromHex(hex)); }
 // What the port logs for a command the panel sends.
-QString sent(int type, int param, const char *hexData = "") { return sentText(type, param, QByteArray::fromHex(hexData)); }
-QString command(const char *hex) { return sentText(OptocoreCommand, 0, withSum(QByteArray::fromHex(hex))); }
-QString counts(int port, int inserted, int extracted) { return sentText(ChannelCount, port, QByteArray(1, char(inserted)) + char(extracted)); }
+QString sent(int type, int param, const char *hexData = "") { return sentText(Type(type), param, QByteArray::fromHex(hexData)); }
+QString command(const char *hex) { return sentText(Type::OptocoreCommand, 0, withSum(QByteArray::fromHex(hex))); }
+QString counts(int port, int inserted, int extracted) { return sentText(Type::OptocoreChannelCount, port, QByteArray(1, char(inserted)) + char(extracted)); }
 QStringList names(const QString &spaceSeparated) { return spaceSeparated.split(' ', Qt::SkipEmptyParts); }
 
 // The panel of one card type on a port that is never connected: the card's reports go
@@ -86,8 +89,8 @@ struct Bench
         if (quint8(step.at(0)) == OtherCard) {
             optocore()->receiveOtherCardType(KipPort::KipCardType(quint8(step.at(1))));
         } else if (quint8(step.at(0)) != Click) {
-            UiTest::deliver(&port, step.at(0), step.at(1), step.mid(2));
-            if (step.at(0) == KipStatus && optocore())
+            UiTest::deliver(&port, Type(quint8(step.at(0))), step.at(1), step.mid(2));
+            if (quint8(step.at(0)) == KipStatus && optocore())
                 optocore()->receiveSystemSampleRate(0); // as the slot form passes the rate on
         } else if (!action.contains('=')) { // "name" clicks a button, "name=N" picks item N of a list
             QVERIFY2(child<QAbstractButton>(name), qPrintable(name));

@@ -11,11 +11,12 @@
 #include <QtTest>
 
 using Common::BootPacket;
+using Common::MessageType;
 using Common::SerialMessage;
 
 namespace {
 
-QByteArray frame(int type, int param, const QByteArray &data = {}) { return SerialMessage(type, param, data).encode(); }
+QByteArray frame(MessageType type, int param, const QByteArray &data = {}) { return SerialMessage(type, param, data).encode(); }
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 QByteArray packet(int code, const QByteArray &data = QByteArray()) { return BootPacket(code, data).encode(); }
 
@@ -24,10 +25,10 @@ QByteArray packet(int code, const QByteArray &data = QByteArray()) { return Boot
 QStringList replies(const QByteArray &out)
 {
     QStringList lines;
-    for (const auto &item : Common::FrameScanner().feed(out + frame(5, 0xEE))) {
+    for (const auto &item : Common::FrameScanner().feed(out + frame(MessageType::EchoData, 0xEE))) {
         if (!item.discarded.isEmpty())
             lines << "junk " + QString::fromLatin1(item.discarded.toHex());
-        if (item.hasMessage && item.message.type != 50)
+        if (item.hasMessage && item.message.messageType() != MessageType::ClearToSend)
             lines << QStringLiteral("%1 %2 ").arg(item.message.type).arg(item.message.param) + item.message.data.toHex();
     }
     if (lines.isEmpty() || lines.takeLast() != "5 238 ")
@@ -51,15 +52,15 @@ private slots:
                             int fault = CardFirmware::FpgaTextAsIs) { QTest::newRow(name) << fault << chunks << replies; };
         // A frame the card cannot take is answered with "error"; until a run of 16 zero bytes
         // the card takes nothing, not even a good frame.
-        row("bad checksum", {hex("031e0022"), frame(5, 0, "a"), QByteArray(256, '\0') + frame(5, 0, "b")},
+        row("bad checksum", {hex("031e0022"), frame(MessageType::EchoData, 0, "a"), QByteArray(256, '\0') + frame(MessageType::EchoData, 0, "b")},
             {"2 0 ", "5 0 62"});
-        row("15 zeros do not resynchronise", {hex("02"), QByteArray(15, '\0') + frame(5, 0, "b")}, {"2 0 "});
-        row("16 zeros do", {hex("02"), QByteArray(16, '\0') + frame(5, 0, "b")}, {"2 0 ", "5 0 62"});
+        row("15 zeros do not resynchronise", {hex("02"), QByteArray(15, '\0') + frame(MessageType::EchoData, 0, "b")}, {"2 0 "});
+        row("16 zeros do", {hex("02"), QByteArray(16, '\0') + frame(MessageType::EchoData, 0, "b")}, {"2 0 ", "5 0 62"});
         // The application answers AutoBaud with AA.
-        row("probe between frames", {frame(5, 0, "a") + hex("5555") + frame(5, 0, "b")}, {"5 0 61", "junk aa", "5 0 62"});
+        row("probe between frames", {frame(MessageType::EchoData, 0, "a") + hex("5555") + frame(MessageType::EchoData, 0, "b")}, {"5 0 61", "junk aa", "5 0 62"});
         // An FPGA image is installed only when every packet came and the sum agrees.
         const QByteArray image = QByteArray("ab 2015/01/09").leftJustified(128, '\0');
-        row("FPGA image, wrong sum", {frame(39, 0, hex("0001")), frame(39, 1, hex("0000") + image), frame(39, 2, hex("02d4")),
+        row("FPGA image, wrong sum", {frame(MessageType::UpdateFpga, 0, hex("0001")), frame(MessageType::UpdateFpga, 1, hex("0000") + image), frame(MessageType::UpdateFpga, 2, hex("02d4")),
                                       hex("031e0021")},
             {"39 0 00", "39 1 000000", "39 2 02", "30 0 140c2a56322e3100000000000080bb000001"});
         row("FPGA text unterminated", {hex("031e0021")}, {"30 0 140c2a4142434445464748494a80bb000001"},
@@ -90,10 +91,10 @@ private slots:
             firmware.setClearToSendSuppressed(suppressed);
             int inFlight = 0, sent = 0;
             connect(&firmware, &CardFirmware::bytesToHost, this, [&](const QByteArray &b) {
-                if (SerialMessage(b).type == 50)
+                if (SerialMessage(b).messageType() == MessageType::ClearToSend)
                     inFlight = 0;
             });
-            for (const QByteArray echo = frame(5, 0, QByteArray(252, 'e')); sent < 300 && inFlight <= 512; ++sent) {
+            for (const QByteArray echo = frame(MessageType::EchoData, 0, QByteArray(252, 'e')); sent < 300 && inFlight <= 512; ++sent) {
                 inFlight += echo.size();
                 firmware.receiveBytes(echo);
             }
@@ -127,7 +128,7 @@ private slots:
         CardSimulator card;
         QSerialPort port;
         QVERIFY(SimTest::openCardPort(port, card.portName()));
-        port.write(frame(4, 0) + hex("5555"));
+        port.write(frame(MessageType::BootLoader, 0) + hex("5555"));
         QTRY_VERIFY(card.isInBootLoader());
         QByteArray answer;
         QTRY_VERIFY((answer += port.readAll()).contains(char(0xCC)));

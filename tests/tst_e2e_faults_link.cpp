@@ -36,7 +36,7 @@ QByteArray numberedEcho(quint32 sequence)
 {
     QByteArray payload(60, char(0xA5));
     qToBigEndian<quint32>(sequence, payload.data());
-    return UiTest::cardFrame(5, 0, payload);
+    return UiTest::cardFrame(Common::MessageType::EchoData, 0, payload);
 }
 
 #define CONNECT_CARD(box) \
@@ -145,7 +145,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(box.showsNoCard(0) && port.linkState() == KipPort::LinkProbing, ConnectTimeoutMs);
         }
         if (midFrame) // the card has the first 40 bytes of a 200-byte echo and waits for the rest
-            card.firmware().receiveBytes(Common::SerialMessage(5, 0, QByteArray(200, 'e')).encode().left(40));
+            card.firmware().receiveBytes(Common::SerialMessage(Common::MessageType::EchoData, 0, QByteArray(200, 'e')).encode().left(40));
 
         // A vanished adapter reports errors without end until closed: the form closes it at once.
         QSignalSpy errors(&port, &KipPort::serialPortError);

@@ -50,11 +50,11 @@ struct RecordedSlot
     {
         UiTest::deliverKipStatus(&port, cardType, firmware, temperature, fpga, rate, port.slotIndex() == 0);
     }
-    void lock(int input, bool locked) { UiTest::deliver(&port, 51, input, QByteArray(1, char(locked))); }
-    void syncSource(int code) { UiTest::deliver(&port, 33, 1, QByteArray(1, char(code))); }
+    void lock(int input, bool locked) { UiTest::deliver(&port, Common::MessageType::RxClockLocked, input, QByteArray(1, char(locked))); }
+    void syncSource(int code) { UiTest::deliver(&port, Common::MessageType::SyncSource, 1, QByteArray(1, char(code))); }
     void voltage(int madiPort, int psu, int nominal, int tenths)
     {
-        UiTest::deliver(&port, 43, madiPort, QByteArray().append(char(psu)).append(char(nominal)).append(char(tenths)));
+        UiTest::deliver(&port, Common::MessageType::RackVoltage, madiPort, QByteArray().append(char(psu)).append(char(nominal)).append(char(tenths)));
     }
     // The events recorded since the last call, as "severity kind: text".
     QStringList take()

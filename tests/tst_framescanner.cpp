@@ -1,4 +1,5 @@
 #include "link/framescanner.h"
+#include "link/messagetype.h"
 #include "link/serialmessage.h"
 
 #include <QRandomGenerator>
@@ -47,9 +48,7 @@ struct PlainScanner
             const int length = quint8(buffer.at(i));
             if (length < 3 || i + length >= buffer.size())
                 continue;
-            quint8 sum = 0;
-            for (int k = i; k < i + length; ++k)
-                sum = quint8(sum + quint8(buffer.at(k)));
+            const quint8 sum = Common::byteSum(buffer.constData() + i, length);
             const SerialMessage message(buffer.mid(i, length + 1));
             if (sum != quint8(buffer.at(i + length)) || !message.valid)
                 continue;

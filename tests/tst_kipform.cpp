@@ -1,7 +1,7 @@
 #include "support/uitestsupport.h"
 
+#include "link/faketransport.h"
 #include "link/kipport.h"
-#include "sim/pseudoterminal.h"
 #include "ui/cardpanel.h"
 #include "ui/kipform.h"
 
@@ -131,28 +131,27 @@ private slots:
     }
     void choosingThePortByHand()
     {
-        PseudoTerminal first, second;
-        QVERIFY(first.open() && second.open());
+        const QString first = QStringLiteral("ttyUSB0"), second = QStringLiteral("ttyUSB1");
         FakeAdapters adapters;
-        adapters.entries = {ftdiAdapter(first.slavePath()), ftdiAdapter(second.slavePath())};
-        KipPort port(nullptr, 0);
+        adapters.entries = {ftdiAdapter(first), ftdiAdapter(second)};
+        KipPort port(nullptr, 0, nullptr, new FakeTransport);
         KipForm form(&port, nullptr, adapters.lister());
-        QCOMPARE(port.serialPortName(), first.slavePath());
+        QCOMPARE(port.serialPortName(), first);
         QVERIFY(port.isConnectionOpen());
         choose(form, 0);
         QVERIFY(!port.isConnectionOpen());
         QCOMPARE(port.serialPortName(), QString());
         QVERIFY(!scanTimer(form)->isActive());
         choose(form, 2);
-        QCOMPARE(port.serialPortName(), second.slavePath());
+        QCOMPARE(port.serialPortName(), second);
         QVERIFY(port.isConnectionOpen());
         adapters.entries[1].busy = true;
         form.setupSerialPorts();
-        QCOMPARE(port.serialPortName(), second.slavePath());
+        QCOMPARE(port.serialPortName(), second);
         QCOMPARE(combo(form)->currentIndex(), 2);
         QVERIFY(port.isConnectionOpen());
         status(port, KipPort::MadiBnc, false, 12, "2014/05/12");
-        QCOMPARE(port.serialPortName(), second.slavePath());
+        QCOMPARE(port.serialPortName(), second);
         QCOMPARE(labelText(form, "cardTypeLabel"), QStringLiteral("BNC MADI"));
     }
     // A card in slot 1 that says it sits in the master slot; only a card whose FPGA
@@ -195,7 +194,7 @@ private slots:
         KipForm form(&port, nullptr, adapters.lister());
         QSignalSpy rates(&form, &KipForm::sampleRateChanged), cardTypes(&form, &KipForm::cardTypeChanged);
         QSignalSpy syncs(&form, &KipForm::syncSourceChanged), sent(&port, &KipPort::logDataTransmitted);
-        const QString cardStatusRequest = UiTest::sentText(38, 0);
+        const QString cardStatusRequest = UiTest::sentText(Common::MessageType::CardStatus, 0);
         status(port, KipPort::MadiBnc);
         QCOMPARE(labelText(form, "cardTypeLabel") + labelText(form, "firmwareVersionLabel") + labelText(form, "temperatureLabel")
                      + labelText(form, "fpgaVersionLabel"), QString::fromUtf8("BNC MADI1242°CV2.1"));

@@ -6,12 +6,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using Common::MessageType;
 using Common::SerialMessage;
 using EMS::KipFpgaUpdater;
 
 namespace {
 
-QByteArray be16(int value) { return QByteArray() + char(value >> 8) + char(value); }
+QByteArray be16(int value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(quint16(value), bytes.data());
+    return bytes;
+}
 
 struct CardSide
 {
@@ -19,7 +25,7 @@ struct CardSide
     {
         QObject::connect(&updater, &KipFpgaUpdater::sendMessage, [this](SerialMessage *message) { sent << *message; });
     }
-    void reply(int param, const QByteArray &data) { updater.receiveMessage(SerialMessage(39, param, data)); }
+    void reply(int param, const QByteArray &data) { updater.receiveMessage(SerialMessage(MessageType::UpdateFpga, param, data)); }
     void replyOk() // as a working card answers the last message
     {
         reply(sent.last().param, QByteArray(1, '\0') + (sent.last().param == 1 ? sent.last().data.left(2) : QByteArray()));
@@ -64,10 +70,10 @@ private slots:
             card.replyOk();
         QCOMPARE(card.finished.count(), 0);
         QCOMPARE(card.sent.size(), 5);
-        QCOMPARE(card.sent.at(0).encode(), SerialMessage(39, 0, be16(3)).encode());
+        QCOMPARE(card.sent.at(0).encode(), SerialMessage(MessageType::UpdateFpga, 0, be16(3)).encode());
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(card.sent.at(i + 1).encode(), SerialMessage(39, 1, be16(i) + image.mid(i * 128, 128)).encode());
-        QCOMPARE(card.sent.last().encode(), SerialMessage(39, 2, be16(0x2AD4)).encode());
+            QCOMPARE(card.sent.at(i + 1).encode(), SerialMessage(MessageType::UpdateFpga, 1, be16(i) + image.mid(i * 128, 128)).encode());
+        QCOMPARE(card.sent.last().encode(), SerialMessage(MessageType::UpdateFpga, 2, be16(0x2AD4)).encode());
         QCOMPARE(card.progress, (QList<QVariantList>{{42}, {85}, {99}, {100}}));
         card.replyOk();
         card.reply(2, QByteArray(1, '\0')); // a late duplicate

@@ -1,11 +1,13 @@
-// The card port without a card: commands checked byte for byte on a pseudo-terminal, timers fired by hand.
+// The card port without a card: over a fake transport, what it writes checked byte for byte,
+// timers fired by hand. The frames of each command are checked in tst_kipframes.
 #include "support/uitestsupport.h"
 
+#include "link/bootloaderupdater.h"
+#include "link/faketransport.h"
 #include "link/kipconnection.h"
 #include "link/kipport.h"
+#include "link/messagetype.h"
 #include "link/serialmessage.h"
-#include "sim/pseudoterminal.h"
-#include "link/bootloaderupdater.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,7 +16,9 @@
 #include <functional>
 #include <type_traits>
 
+using Common::MessageType;
 using Common::SerialMessage;
+using EMS::FakeTransport;
 using EMS::KipPort;
 using UiTest::cardFrame;
 using UiTest::deliverKipStatus;
@@ -52,24 +56,23 @@ QString writeFile(const QTemporaryDir &dir, const char *name, int size)
     return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'f')) == size ? file.fileName() : QString();
 }
 
-// A port whose connection is open on a pseudo-terminal, with the far end's bytes collected.
+// A port whose connection is open on a fake transport; what it writes is taken from the front.
 struct WiredPort
 {
-    PseudoTerminal far;
-    KipPort port{nullptr, 0};
+    FakeTransport *line = new FakeTransport;
+    KipPort port{nullptr, 0, nullptr, line};
     QByteArray written;
     WiredPort()
     {
-        QObject::connect(&far, &PseudoTerminal::bytesReceived, [this](const QByteArray &bytes) { written += bytes; });
-        port.setSerialPortName(far.slavePath());
+        port.setSerialPortName(QStringLiteral("ttyUSB0"));
         port.connection()->open();
     }
     QByteArray take(int count)
     {
-        (void)QTest::qWaitFor([&] { return written.size() >= count; }, 3000);
+        written += line->takeWritten();
         return std::exchange(written, written.mid(count)).left(count);
     }
-    bool quiet() { QTest::qWait(50); return written.isEmpty(); }
+    bool quiet() { return take(1).isEmpty(); }
     // The card was found (and sent the start of a frame), then taken for gone by the watchdog: the port probes.
     bool probe(const QByteArray &cutOff = {})
     {
@@ -88,6 +91,8 @@ class KipPortTest : public QObject
     Q_OBJECT
 
 private slots:
+    // What the port itself decides about a command: whether the card has a network identity
+    // to set, and that a frame too long to describe is not sent at all.
     void commandFrames_data()
     {
         QTest::addColumn<int>("cardType");
@@ -98,21 +103,11 @@ private slots:
         };
         const int madi = KipPort::MadiBnc;
         row("status request", madi, [](KipPort &p) { p.requestStatus(); }, hex("031e0021"));
-        row("sync auto", madi, [](KipPort &p) { p.sendSyncSource(-1); }, hex("042101ff25"));
-        row("transmit auto", madi, [](KipPort &p) { p.sendTransmitMode(1, 0); }, hex("05230101002a"));
-        row("route", madi, [](KipPort &p) { p.sendRoute(0, 5, 2, 3); }, hex("0720000405054378"));
-        row("card status", madi, [](KipPort &p) { p.requestCardStatus(); }, hex("03260029"));
-        row("input rates", madi, [](KipPort &p) { p.requestInputSampleRates(); }, hex("072500000000002c"));
         // Only Optocore and Hydra cards have a network identity.
         row("network id, MADI", madi, [](KipPort &p) { p.sendNetworkId(3); }, {});
         row("network id, Optocore", KipPort::Optocore, [](KipPort &p) { p.sendNetworkId(3); },
             hex("0c3000080000ff03fc55aa0546" "083000048000ff833e"));
         row("network id, Hydra", KipPort::Hydra, [](KipPort &p) { p.sendNetworkId(200); }, hex("043800c804"));
-        // Echo and quorix control are cut to 248 bytes; an Optocore command that cannot be framed is not sent.
-        row("echo cut", madi, [](KipPort &p) { p.sendEcho(QByteArray(300, 'x')); },
-            SerialMessage(5, 0, QByteArray(248, 'x')).encode());
-        row("quorix control cut", madi, [](KipPort &p) { p.sendQuorixControl(1, QByteArray(300, 'q')); },
-            SerialMessage(31, 1, QByteArray(248, 'q')).encode());
         row("optocore command too long", madi, [](KipPort &p) {
             QTest::ignoreMessage(QtWarningMsg, "KIP Port: Optocore command message with 253 payload bytes not sent: "
                                                "too long for a frame");
@@ -131,14 +126,70 @@ private slots:
         QVERIFY(wired.quiet());
     }
 
+    // The connection over its transport: each way an open ends is said in the user's words;
+    // a second open closes the port and opens it again when the 2.5 s single shot fires; a
+    // failed write and a serial error reach the port.
+    void connectionOverItsTransport()
+    {
+        auto *line = new FakeTransport;
+        KipPort port(nullptr, 0, nullptr, line);
+        EMS::KipConnection *connection = port.connection();
+        QSignalSpy status(&port, &KipPort::statusMessage);
+        QSignalSpy connected(&port, &KipPort::connectedChanged);
+        QSignalSpy errors(&port, &KipPort::serialPortError);
+        const auto said = [&status] {
+            QStringList texts;
+            for (const QVariantList &call : qAsConst(status))
+                texts << call.at(0).toString();
+            status.clear();
+            return texts;
+        };
+        port.setSerialPortName(QStringLiteral("ttyUSB1"));
+
+        line->refuseOpen(EMS::ByteTransport::OpenResult::PortUnavailable);
+        connection->open();
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Could not open ttyUSB1, config problem reported"}));
+        QCOMPARE(errors, (QList<QVariantList>{{QVariant::fromValue(QSerialPort::PermissionError)}}));
+        line->refuseOpen(EMS::ByteTransport::OpenResult::LineSettingsRefused, QSerialPort::NoError);
+        connection->open();
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Could not open ttyUSB1, error reported"}));
+        QVERIFY(!port.isConnectionOpen());
+
+        line->acceptOpen();
+        connection->open();
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Connected to ttyUSB1"}));
+        QCOMPARE(connected.takeLast().at(0).toBool(), true);
+        connection->open(); // already open: closed now, opened again later
+        QVERIFY(!line->isOpen());
+        QTimer *reopen = connection->reopenTimer();
+        QVERIFY(reopen->isActive() && reopen->isSingleShot());
+        QCOMPARE(reopen->interval(), 2500);
+        reopen->stop();
+        QMetaObject::invokeMethod(reopen, "timeout");
+        QVERIFY(line->isOpen());
+        QCOMPARE(line->openedPorts().size(), 4);
+
+        line->failWrites(true);
+        port.sendRawData(hex("00"));
+        QCOMPARE(said(), QStringList({"Connecting to port ttyUSB1", "Connected to ttyUSB1", "error sending data"}));
+        line->raiseError(QSerialPort::ResourceError);
+        QCOMPARE(errors.takeLast().at(0).value<QSerialPort::SerialPortError>(), QSerialPort::ResourceError);
+
+        connection->close(); // an open port closes silently; closing again says so
+        QVERIFY(!line->isOpen());
+        QCOMPARE(said(), QStringList());
+        connection->close();
+        QCOMPARE(said(), QStringList({"Serial port ttyUSB1 closed"}));
+    }
+
     // A short status reply: what it lacks reads as zero. A card type no program knows
     // passes unchanged, signed as the card's byte is.
     void hardwareStatusOfStrangeReplies()
     {
         KipPort port(nullptr, 0);
-        port.receiveKipData(cardFrame(30, 0, hex("c8") + QByteArray(17, '\0')));
+        port.receiveKipData(cardFrame(MessageType::KipStatus, 0, hex("c8") + QByteArray(17, '\0')));
         QCOMPARE(int(port.cardType()), -56);
-        port.receiveKipData(cardFrame(30, 0, UiTest::kipStatusPayload(KipPort::Aes, 3, 30, "V1", 96000, true).left(13)));
+        port.receiveKipData(cardFrame(MessageType::KipStatus, 0, UiTest::kipStatusPayload(KipPort::Aes, 3, 30, "V1", 96000, true).left(13)));
         const KipPort::HardwareStatus &s = port.hardwareStatus();
         QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6").arg(port.cardType()).arg(s.firmwareVersion).arg(s.temperature)
                      .arg(s.fpgaVersionText()).arg(s.sampleRate).arg(s.master), QStringLiteral("23 3 30 V1 0 0"));
@@ -152,12 +203,14 @@ private slots:
         QSignalSpy errors(&wired.port, &KipPort::errorsReceived);
         QSignalSpy status(&wired.port, &KipPort::statusMessage);
         QSignalSpy received(&wired.port, &KipPort::messagesReceived);
-        wired.port.receiveKipData(hex("00ff") + cardFrame(51, 0, hex("01")) + cardFrame(51, 1, hex("00")));
+        const MessageType locked = MessageType::RxClockLocked;
+        wired.port.receiveKipData(hex("00ff") + cardFrame(locked, 0, hex("01")) + cardFrame(locked, 1, hex("00")));
         QCOMPARE(received.count(), 2);
         QCOMPARE(errors, (QList<QVariantList>{{1}}));
         QCOMPARE(status, (QList<QVariantList>{{QStringLiteral("KIP Rx Data Error: 00ff ignored")}}));
-        UiTest::deliver(&wired.port, 2, 0);
+        wired.port.receiveKipData(cardFrame(MessageType::Error, 0));
         QCOMPARE(wired.take(256), QByteArray(256, '\0'));
+        QVERIFY(wired.quiet());
     }
 
     // Ten 60-byte echo frames: the ninth crosses 512 bytes and still goes whole, the tenth
@@ -169,7 +222,7 @@ private slots:
             wired.port.sendEcho(QByteArray(56, char('a' + i)));
         QCOMPARE(wired.take(9 * 60).size(), 9 * 60);
         QVERIFY(wired.quiet());
-        UiTest::deliver(&wired.port, 50, 0);
+        wired.port.receiveKipData(cardFrame(MessageType::ClearToSend, 0));
         QCOMPARE(wired.take(60).at(3), 'j');
     }
 
@@ -182,7 +235,7 @@ private slots:
         KipPort &port = wired.port;
         QSignalSpy status(&port, &KipPort::statusMessage);
         QSignalSpy types(&port, &KipPort::kipCardTypeChanged);
-        QVERIFY(wired.probe(cardFrame(5, 0, QByteArray(200, 'e')).left(20)));
+        QVERIFY(wired.probe(cardFrame(MessageType::EchoData, 0, QByteArray(200, 'e')).left(20)));
         QCOMPARE(status.takeLast().at(0).toString(), QString("Card removed from KIP 1"));
         QCOMPARE(types.takeLast().at(0).value<KipPort::KipCardType>(), KipPort::NoCard);
         types.clear();
@@ -194,8 +247,9 @@ private slots:
         QCOMPARE(types.count(), 0);
 
         QSignalSpy finished(&port, &KipPort::updateFinished);
-        port.receiveBootLoaderData(hex("aaaa"));
-        QTRY_VERIFY(!port.bootLoaderUpdater());
+        wired.line->receive(hex("aaaa"));
+        // The hand-back to the card's program follows the boot loader's answer by 100 ms.
+        QTRY_VERIFY_WITH_TIMEOUT(!port.bootLoaderUpdater(), 500);
         QCOMPARE(finished, (QList<QVariantList>{{false}}));
         QCOMPARE(timers(port), QStringLiteral("1000 3000"));
         port.keepAliveTimer()->stop();
@@ -203,13 +257,13 @@ private slots:
         // The frame cut off before the probe is forgotten: the first reply comes without a junk report.
         QSignalSpy errors(&port, &KipPort::errorsReceived);
         QSignalSpy echoes(&port, &KipPort::echoReceived);
-        port.receiveKipData(cardFrame(5, 0, "e"));
+        wired.line->receive(cardFrame(MessageType::EchoData, 0, "e"));
         QCOMPARE(echoes.count(), 1);
         QCOMPARE(errors.count(), 0);
 
         QVERIFY(wired.probe()); // the card answered: the first expiry probes at once
-        port.receiveBootLoaderData(hex("aa"));
-        QTRY_VERIFY(!port.bootLoaderUpdater());
+        wired.line->receive(hex("aa"));
+        QTRY_VERIFY_WITH_TIMEOUT(!port.bootLoaderUpdater(), 500);
         port.keepAliveTimer()->stop();
         port.watchdogTimeout();
         port.watchdogTimeout();
@@ -246,9 +300,10 @@ private slots:
         port.updateFpga(writeFile(dir, "fpga.bit", 300));
         QVERIFY(port.fpgaDownloader());
         QCOMPARE(timers(port), QStringLiteral("- -"));
-        UiTest::deliver(&port, 39, 0, hex("00")); // erased
+        const MessageType fpga = MessageType::UpdateFpga;
+        UiTest::deliver(&port, fpga, 0, hex("00")); // erased
         QCOMPARE(timers(port), QStringLiteral("3000 9000"));
-        UiTest::deliver(&port, 39, 1, hex("04"));
+        UiTest::deliver(&port, fpga, 1, hex("04"));
         QCOMPARE(finished, (QList<QVariantList>{{false}}));
         QVERIFY(!port.fpgaDownloader());
         QCOMPARE(timers(port), QStringLiteral("1000 3000"));

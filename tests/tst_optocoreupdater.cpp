@@ -21,7 +21,12 @@ void writeFile(const QString &path, const QByteArray &contents)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
 }
 
-QByteArray be16(int value) { return QByteArray() + char(value >> 8) + char(value); }
+QByteArray be16(int value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(quint16(value), bytes.data());
+    return bytes;
+}
 
 const QByteArray Zero(1, '\0');
 const QList<QVariantList> StartedAndEnded{{true}, {false}};
@@ -43,7 +48,7 @@ struct Module
             updates.append(message);
         });
     }
-    void reply(int param, const QByteArray &data, int type = 49) { UiTest::deliver(&port, type, param, data); }
+    void reply(int param, const QByteArray &data, Common::MessageType type = Common::MessageType::OptocoreUpdate) { UiTest::deliver(&port, type, param, data); }
     void acknowledgeLast() // as a working module does
     {
         reply(updates.last().param, Zero + (updates.last().param == 4 ? updates.last().data.left(2) : QByteArray()));
@@ -52,7 +57,7 @@ struct Module
     // Presses the button and answers both version requests: the build description is out.
     void startUpdate()
     {
-        reply(0, "OC 7.01.01", 47);
+        reply(0, "OC 7.01.01", Common::MessageType::OptocoreVersion);
         button()->click();
         QCOMPARE(updates.size(), 2);
         reply(0, QByteArray("OC 7.01.01\0", 11));
@@ -177,7 +182,7 @@ private slots:
         writeFile(OptocoreUpdater::secondFilePath(), "");
         const QString refused = "pdi71221.sop is empty";
         Module module;
-        module.reply(0, "OC 7.01.01", 47);
+        module.reply(0, "OC 7.01.01", Common::MessageType::OptocoreVersion);
         module.button()->click();
         QCOMPARE(module.status.last().at(0).toString(), refused);
         QVERIFY(module.updates.isEmpty() && module.updating.isEmpty() && module.button()->isEnabled());

@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+using Common::MessageType;
 using Common::SerialMessage;
 
 static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
@@ -17,12 +18,12 @@ private slots:
     {
         QTest::addColumn<SerialMessage>("message");
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("short fixed payload is padded") << SerialMessage(58, 2, hex("10")) << hex("053a02100051");
-        QTest::newRow("checksum wraps, param cut to a byte") << SerialMessage(5, 257, hex("ffff")) << hex("050501ffff09");
+        QTest::newRow("short fixed payload is padded") << SerialMessage(MessageType::OptocoreChannelCount, 2, hex("10")) << hex("053a02100051");
+        QTest::newRow("checksum wraps, param cut to a byte") << SerialMessage(MessageType::EchoData, 257, hex("ffff")) << hex("050501ffff09");
         QTest::newRow("longest variable payload")
-            << SerialMessage(5, 0, QByteArray(252, 'x')) << hex("ff0500") + QByteArray(252, 'x') + hex("24");
-        QTest::newRow("variable payload of 253 bytes") << SerialMessage(5, 0, QByteArray(253, 'a')) << QByteArray();
-        QTest::newRow("sync source with two payload bytes") << SerialMessage(33, 0, hex("0102")) << QByteArray();
+            << SerialMessage(MessageType::EchoData, 0, QByteArray(252, 'x')) << hex("ff0500") + QByteArray(252, 'x') + hex("24");
+        QTest::newRow("variable payload of 253 bytes") << SerialMessage(MessageType::EchoData, 0, QByteArray(253, 'a')) << QByteArray();
+        QTest::newRow("sync source with two payload bytes") << SerialMessage(MessageType::SyncSource, 0, hex("0102")) << QByteArray();
         QTest::newRow("unnamed type 23") << SerialMessage(23, 0, {}) << QByteArray();
         QTest::newRow("type 59") << SerialMessage(59, 0, {}) << QByteArray();
     }

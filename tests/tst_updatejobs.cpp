@@ -181,17 +181,17 @@ private slots:
         QVERIFY(job && job->downloader());
         QSignalSpy finished(job, &UpdateJob::finished), states(job, &UpdateJob::stateChanged);
         QSignalSpy progress(job, &UpdateJob::progressChanged);
-        UiTest::deliver(&slot.port, 39, 0, hex("00")); // erased
+        UiTest::deliver(&slot.port, Common::MessageType::UpdateFpga, 0, hex("00")); // erased
         QCOMPARE(timers(slot.port), QStringLiteral("3000 9000"));
         if (end == "packet")
-            UiTest::deliver(&slot.port, 39, 1, hex("04"));
+            UiTest::deliver(&slot.port, Common::MessageType::UpdateFpga, 1, hex("04"));
         else if (end == "watchdog")
             slot.port.finishFpgaUpdate(false);
         else if (end == "cancel")
             job->cancel();
         if (finished.isEmpty()) {
-            UiTest::deliver(&slot.port, 39, 1, hex("000000"));
-            UiTest::deliver(&slot.port, 39, 2, hex("00"));
+            UiTest::deliver(&slot.port, Common::MessageType::UpdateFpga, 1, hex("000000"));
+            UiTest::deliver(&slot.port, Common::MessageType::UpdateFpga, 2, hex("00"));
             QCOMPARE(job->state(), UpdateJob::State::Restarting);
             QCOMPARE(slot.said("FPGA update successful"), 1);
             QVERIFY(!job->downloader() && finished.isEmpty() && slot.portFinished.isEmpty());

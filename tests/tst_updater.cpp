@@ -1,12 +1,11 @@
 #include "link/bootloaderupdater.h"
+#include "link/messagetype.h"
 
 #include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-#include <numeric>
 
 using Common::Updater;
 using ByteList = QList<QByteArray>;
@@ -24,7 +23,7 @@ static QByteArray downloadOf(int size) // below 64 KiB
 
 static QByteArray sendData(const QByteArray &block)
 {
-    const int sum = std::accumulate(block.begin(), block.end(), 0x24, [](int sum, char b) { return sum + quint8(b); });
+    const quint8 sum = quint8(0x24 + Common::byteSum(block));
     return QByteArray(1, char(67)) + char(sum) + char(0x24) + block;
 }
 

@@ -298,30 +298,6 @@
 <context>
     <name>EMS::KipFpgaUpdater</name>
     <message>
-        <source>Ack</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Packet Length error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>File Checksum error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>File Size error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Flash Verify error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>unknown</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Cannot open FPGA image %1</source>
         <translation type="unfinished"></translation>
     </message>
@@ -425,6 +401,33 @@
     </message>
     <message>
         <source>FPGA file is empty: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::LoaderErrors</name>
+    <message>
+        <source>Ack</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Packet Length error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File Checksum error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File Size error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Flash Verify error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>unknown</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -626,30 +629,6 @@
 </context>
 <context>
     <name>EMS::OptocoreUpdater</name>
-    <message>
-        <source>Ack</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Packet Length error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>File Checksum error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>File Size error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Flash Verify error</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>unknown</source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source>%1 file not found</source>
         <translation type="unfinished"></translation>

@@ -1,15 +1,24 @@
 #include "update/optocoreupdater.h"
 
 #include "common/logcategories.h"
-#include "link/bigendian16.h"
+#include "link/loadererrors.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QtEndian>
 
 namespace EMS {
 
 namespace {
+
+// Packet counts and packet numbers travel high byte first.
+QByteArray bigEndian16(quint16 value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
 
 QString programFile(const char *name)
 {
@@ -50,14 +59,7 @@ QByteArray OptocoreUpdater::readBuildInfo()
 
 QString OptocoreUpdater::errorText(int result)
 {
-    switch (result) {
-    case 0: return tr("Ack");
-    case 1: return tr("Packet Length error");
-    case 2: return tr("File Checksum error");
-    case 3: return tr("File Size error");
-    case 4: return tr("Flash Verify error");
-    default: return tr("unknown");
-    }
+    return LoaderErrors::text(result);
 }
 
 QString OptocoreUpdater::fileProblem(const QString &path)
@@ -173,7 +175,7 @@ void OptocoreUpdater::receiveMessage(Common::SerialMessage *message)
             abortUpdate(tr("Packet number not received"));
             break;
         }
-        const int acknowledged = (quint8(message->data.at(1)) << 8) | quint8(message->data.at(2));
+        const int acknowledged = qFromBigEndian<quint16>(message->data.constData() + 1);
         if (acknowledged != packetNumber - 1) {
             abortUpdate(tr("Packet number sequence error: %1 received").arg(acknowledged));
             break;
@@ -218,7 +220,7 @@ void OptocoreUpdater::startFile(int fileStage)
     }
     fileSize = file.size();
     state = FileAnnounced;
-    send(fileStage, bigEndian16(int((fileSize + PacketSize - 1) / PacketSize)));
+    send(fileStage, bigEndian16(quint16((fileSize + PacketSize - 1) / PacketSize)));
     emit statusMessage(tr("Downloading %1 ...").arg(file.fileName()));
 }
 
@@ -230,7 +232,7 @@ void OptocoreUpdater::sendPacket()
         abortUpdate(tr("%1 read error").arg(QFileInfo(file).fileName()));
         return;
     }
-    QByteArray payload = bigEndian16(packetNumber);
+    QByteArray payload = bigEndian16(quint16(packetNumber));
     payload.append(bytes);
     ++packetNumber;
     send(StepPacket, payload);

@@ -19,7 +19,7 @@ class OptocoreUpdater : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MessageType = 49;
+    static constexpr int MessageType = int(Common::MessageType::OptocoreUpdate);
     static constexpr int PacketSize = 128;
     static constexpr int BuildInfoSize = 64;
     static constexpr int MaxPackets = 65535;

@@ -24,21 +24,18 @@ QByteArray kipStatusPayload(int cardType, quint8 firmwareVersion, quint8 tempera
     return payload;
 }
 
-QByteArray cardFrame(int type, int param, const QByteArray &data)
+QByteArray cardFrame(Common::MessageType type, int param, const QByteArray &data)
 {
     QByteArray frame;
     frame.append(char(3 + data.size()));
     frame.append(char(type));
     frame.append(char(param));
     frame.append(data);
-    quint8 sum = 0;
-    for (char byte : frame)
-        sum += quint8(byte);
-    frame.append(char(sum));
+    frame.append(char(Common::byteSum(frame)));
     return frame;
 }
 
-void deliver(EMS::KipPort *port, int type, int param, const QByteArray &data)
+void deliver(EMS::KipPort *port, Common::MessageType type, int param, const QByteArray &data)
 {
     port->receiveKipData(cardFrame(type, param, data));
 }
@@ -46,11 +43,11 @@ void deliver(EMS::KipPort *port, int type, int param, const QByteArray &data)
 void deliverKipStatus(EMS::KipPort *port, int cardType, quint8 firmwareVersion, quint8 temperature,
                       const QByteArray &fpgaVersion, quint32 sampleRate, bool master)
 {
-    deliver(port, 30, 0,
+    deliver(port, Common::MessageType::KipStatus, 0,
             kipStatusPayload(cardType, firmwareVersion, temperature, fpgaVersion, sampleRate, master));
 }
 
-QString sentText(int type, int param, const QByteArray &data)
+QString sentText(Common::MessageType type, int param, const QByteArray &data)
 {
     return Common::SerialMessage(type, param, data).toString();
 }

@@ -37,15 +37,15 @@ QByteArray kipStatusPayload(int cardType, quint8 firmwareVersion, quint8 tempera
                             const QByteArray &fpgaVersion, quint32 sampleRate, bool master);
 
 // The frame a card sends: L = 3 + payload size, type, param, payload, 8-bit sum.
-QByteArray cardFrame(int type, int param, const QByteArray &data = QByteArray());
+QByteArray cardFrame(Common::MessageType type, int param, const QByteArray &data = QByteArray());
 // Hands the port one frame as if the card had sent it.
-void deliver(EMS::KipPort *port, int type, int param, const QByteArray &data = QByteArray());
+void deliver(EMS::KipPort *port, Common::MessageType type, int param, const QByteArray &data = QByteArray());
 void deliverKipStatus(EMS::KipPort *port, int cardType, quint8 firmwareVersion = 12,
                       quint8 temperature = 42, const QByteArray &fpgaVersion = "V2.1",
                       quint32 sampleRate = 48000, bool master = true);
 
 // The log text of a message as the port reports what it sent.
-QString sentText(int type, int param, const QByteArray &data = QByteArray());
+QString sentText(Common::MessageType type, int param, const QByteArray &data = QByteArray());
 
 // Points QSettings' user scope at a private folder while it lives.
 class SettingsSandbox
