@@ -7,13 +7,6 @@
 
 namespace EMS {
 
-namespace {
-
-constexpr int KeepAliveIntervalMs = 1000;
-constexpr int WatchdogIntervalMs = 3000;
-
-} // namespace
-
 FpgaUpdateJob::FpgaUpdateJob(KipPort *port, const QString &fileName)
     : UpdateJob(port), port(port), file(fileName), restartPause(new QTimer(this))
 {
@@ -109,8 +102,8 @@ void FpgaUpdateJob::dropDownloader()
 
 void FpgaUpdateJob::resumePolling()
 {
-    port->keepAlive->start(KeepAliveIntervalMs);
-    port->watchdog->start(WatchdogIntervalMs);
+    port->keepAlive->start(KipPort::KeepAliveIntervalMs);
+    port->watchdog->start(KipPort::WatchdogIntervalMs);
 }
 
 } // namespace EMS

@@ -2,13 +2,9 @@
 
 #include "common/logcategories.h"
 #include "link/bootloaderupdater.h"
-#include "link/fpgadownloader.h"
-#include "link/inbounddecoder.h"
 #include "link/kipcommands.h"
 #include "link/kipconnection.h"
 #include "link/kipsendqueue.h"
-#include "link/codeupdatejob.h"
-#include "link/fpgaupdatejob.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -20,19 +16,11 @@ namespace EMS {
 
 namespace {
 
-constexpr int KeepAliveIntervalMs = 1000;
-constexpr int WatchdogIntervalMs = 3000;
-constexpr int FpgaKeepAliveIntervalMs = 3000;
-constexpr int FpgaWatchdogIntervalMs = 9000;
-constexpr int HandBackDelayMs = 100;
 // A card that polls do not reach may sit in its boot loader, half an image in it (an
 // update that failed), where framed requests get no answer. After this many watchdog
 // expiries without a byte from it the port probes for a boot loader again. One or two
 // are not enough: a slow card's late status replies still arrive within them.
 constexpr int SilentWatchdogsBeforeReprobe = 3;
-// Zero bytes complete any frame the card's reader still waits on, and a boot loader
-// skips them between packets: both then hear the next thing sent from its start.
-constexpr int ResyncZeroBytes = 256;
 
 using Common::MessageType;
 
@@ -93,28 +81,6 @@ KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenge
 KipPort::~KipPort()
 {
     delete updater;
-}
-
-QString KipPort::syncSourceName() const
-{
-    switch (syncSourceCode) {
-    case 255:
-        return QStringLiteral("kip-clock");
-    case 254:
-        return QStringLiteral("word-clock");
-    case 253:
-        return QStringLiteral("free-run");
-    default:
-        break;
-    }
-    const KipCardType type = cardType();
-    if (isDualMadi(type))
-        return QStringLiteral("madi ") + QChar(QLatin1Char('A').unicode() + syncSourceCode);
-    if (type == Aes)
-        return QStringLiteral("aes ") + QString::number(syncSourceCode + 1);
-    if (type == Adc || type == Dac)
-        return QString();
-    return cardTypeName(type);
 }
 
 int KipPort::slotIndex() const
@@ -265,142 +231,6 @@ void KipPort::receiveBootLoaderData(QByteArray data)
     emit logDataReceived(rawLogText(data));
 }
 
-void KipPort::handleMessage(const Common::SerialMessage &message)
-{
-    namespace Decode = InboundDecoder;
-    const int p = message.param;
-    const QByteArray &d = message.data;
-    switch (message.messageType()) {
-    case MessageType::Error:
-        // The card rejected a frame of ours; a run of zero bytes lets its scanner
-        // find the start of the next frame again.
-        sendRawData(QByteArray(ResyncZeroBytes, '\0'));
-        emit errorsSent(++sendErrorCount);
-        break;
-    case MessageType::EchoData:
-        emit echoReceived(d);
-        break;
-    case MessageType::KipStatus:
-        handleHardwareStatus(message);
-        break;
-    case MessageType::QuorixControl:
-        emit rackDataReceived(p, d);
-        break;
-    case MessageType::SyncSource: {
-        const Decode::SyncSource source = Decode::syncSource(message);
-        syncIsAuto = source.isAuto;
-        syncSourceCode = source.code;
-        emit kipSyncSourceChanged(syncSourceName(), syncIsAuto);
-        break;
-    }
-    case MessageType::TransmitMode: {
-        const Decode::TransmitMode mode = Decode::transmitMode(message);
-        emit madiTransmitModeChanged(p, mode.mode, mode.trackReceived);
-        break;
-    }
-    case MessageType::DeviceType:
-        emit deviceTypeChanged(p, DeviceType(Decode::signedByte(d, 0)));
-        break;
-    case MessageType::InputSampleRate:
-        emit inputSampleRateChanged(p, Decode::inputSampleRate(message));
-        break;
-    case MessageType::CardStatus:
-        emit kipCardStatusChanged(KipCardType(p), d);
-        if (p == Hydra)
-            emit hydraIdChanged(Decode::signedByte(d, 0));
-        break;
-    case MessageType::UpdateFpga: {
-        if (p == KipFpgaUpdater::StepErase) {
-            // The card has erased its flash (or refused to): from now on it is busy
-            // writing, so poll it gently. Set before the downloader sees the reply,
-            // because a refusal ends the update and puts the normal rhythm back.
-            keepAlive->start(FpgaKeepAliveIntervalMs);
-            watchdog->start(FpgaWatchdogIntervalMs);
-        }
-        if (fpgaJob)
-            fpgaJob->receiveReply(message);
-        break;
-    }
-    case MessageType::RackType:
-        emit rackTypeChanged(p, Decode::signedByte(d, 0));
-        break;
-    case MessageType::RackSlotType: {
-        const Decode::RackSlot slot = Decode::rackSlot(message);
-        emit rackSlotChanged(p, slot.slot, slot.cardType);
-        break;
-    }
-    case MessageType::RackCodeDate: {
-        const Decode::RackCodeDate date = Decode::rackCodeDate(message);
-        emit rackCodeDateChanged(p, date.day, date.month, date.year);
-        break;
-    }
-    case MessageType::RackVoltage: {
-        const Decode::RackVoltage supply = Decode::rackVoltage(message);
-        emit rackVoltageChanged(p, supply.psu, supply.nominalVolts, supply.volts);
-        break;
-    }
-    case MessageType::ControlViaAudio:
-        emit controlViaAudioChanged(p, Decode::flagByte(d, 0));
-        break;
-    case MessageType::InputSrc:
-        emit inputSRCChanged(p, Decode::flagByte(d, 0));
-        break;
-    case MessageType::OptocoreVersion: {
-        QByteArray version = d;
-        emit optocoreVersionReceived(version);
-        break;
-    }
-    case MessageType::OptocoreCommand:
-        emit optocoreMessageReceived(d);
-        break;
-    case MessageType::OptocoreUpdate: {
-        Common::SerialMessage update(MessageType::OptocoreUpdate, p, d);
-        emit optocoreUpdateMessage(&update);
-        break;
-    }
-    case MessageType::ClearToSend:
-        queue->release();
-        break;
-    case MessageType::RxClockLocked:
-        emit clockLockedChanged(p, Decode::flagByte(d, 0));
-        break;
-    case MessageType::SampleRateOverride:
-        emit sampleRateOverrideChanged(Decode::signedByte(d, 0));
-        break;
-    case MessageType::MadiMode:
-        emit madiPortModeChanged(Decode::signedByte(d, 0));
-        break;
-    case MessageType::RedundantState:
-        emit madiRedundantStateChanged(p, Decode::signedByte(d, 0));
-        break;
-    case MessageType::MadiSmux:
-        emit madiSmuxChanged(p, Decode::flagByte(d, 0));
-        break;
-    case MessageType::OptocoreChannelCount: {
-        const Decode::ChannelCounts counts = Decode::optocoreChannelCounts(message);
-        emit optocoreChannelCountsReceived(quint8(p), counts.inserted, counts.extracted);
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-void KipPort::handleHardwareStatus(const Common::SerialMessage &message)
-{
-    const HardwareStatus next = InboundDecoder::hardwareStatus(message, status.linkState);
-    if (next.cardType != status.cardType) {
-        status = next;
-        emit kipCardTypeChanged(KipCardType(next.cardType));
-        emit hardwareStatusChanged();
-    } else if (next != status) {
-        status = next;
-        emit hardwareStatusChanged();
-    }
-    watchdog->start();
-    statusOutstanding = false;
-}
-
 // ---------------------------------------------------------------------------------
 // Sending
 
@@ -517,7 +347,7 @@ void KipPort::startBootLoader(bool sendAutoBaud)
     queue->clear();
     if (sendAutoBaud) {
         // Not a message of ours, so neither logged nor counted: only the line's reset.
-        kipConnection->writeData(QByteArray(ResyncZeroBytes, '\0'));
+        kipConnection->writeData(QByteArray(KipPort::ResyncZeroBytes, '\0'));
         updater->autoBaud();
     }
     // Otherwise the code update job starts the boot loader once it has come up.
@@ -543,41 +373,6 @@ void KipPort::requestBootLoader()
     setLinkState(LinkBootLoader);
 }
 
-UpdateJob *KipPort::updateJob() const
-{
-    return latestJob && !latestJob->isFinished() ? latestJob : nullptr;
-}
-
-KipFpgaUpdater *KipPort::fpgaDownloader() const
-{
-    return fpgaJob ? fpgaJob->downloader() : nullptr;
-}
-
-template <typename Job>
-Job *KipPort::replaceJob(Job *&slot, Job *next)
-{
-    if (slot) {
-        slot->supersede();
-        slot->deleteLater();
-    }
-    slot = next;
-    latestJob = next;
-    return next;
-}
-
-void KipPort::updateCode(QString fileName)
-{
-    if (!QFile::exists(fileName)) {
-        qCWarning(lcLink) << "KIP Port: Code file" << fileName << "not found";
-        emit statusMessage(tr("Code file not found: ") + fileName);
-        return;
-    }
-    codeFile = fileName;
-    CodeUpdateJob *job = replaceJob(codeJob, new CodeUpdateJob(this, fileName));
-    job->start();
-    emit updateJobStarted(job);
-}
-
 void KipPort::updateStarted(bool started)
 {
     if (started) {
@@ -590,23 +385,6 @@ void KipPort::updateStarted(bool started)
         return;
     if (!keepAlive->isActive())
         keepAlive->start();
-}
-
-void KipPort::finishCodeUpdate(bool successful)
-{
-    // One update ends exactly once. After a reset the updater's own AutoBaud and the
-    // keep-alive's probe can both reach the restarted card, which then answers twice;
-    // only the first answer carries the update's result. Without an updater there is
-    // no update to end, and stopping the timers would leave the slot deaf for good.
-    if (!updater || updaterResultTaken)
-        return;
-    if (codeJob && !codeJob->isFinished()) {
-        codeJob->takeResult(successful);
-        return;
-    }
-    // The connection probe: a card running its application answers it with 0xAA. Its
-    // end is the port's own; no update job hears of it.
-    finishBootLoaderSession(successful);
 }
 
 void KipPort::finishBootLoaderSession(bool successful)
@@ -635,56 +413,6 @@ void KipPort::restartAfterCodeUpdate()
     watchdog->start();
     setLinkState(LinkProbing);
     queue->release();
-}
-
-// ---------------------------------------------------------------------------------
-// FPGA update
-
-void KipPort::updateFpga(QString fileName)
-{
-    if (!QFile::exists(fileName)) {
-        emit statusMessage(tr("FPGA file not found: ") + fileName);
-        return;
-    }
-    // The card erases its flash now: no status traffic until it answers. Stopped
-    // before the download starts, so a download that fails at once leaves the timers
-    // as its failure set them.
-    keepAlive->stop();
-    watchdog->stop();
-    startFpgaUpdate(fileName);
-    if (!fpgaDownloader()) {
-        // The file went away between the two looks: nothing runs, keep listening.
-        keepAlive->start(KeepAliveIntervalMs);
-        watchdog->start(WatchdogIntervalMs);
-    }
-}
-
-void KipPort::startFpgaUpdate(const QString &fileName)
-{
-    if (!QFile::exists(fileName)) {
-        emit statusMessage(tr("File not found: ") + fileName);
-        return;
-    }
-    // A download already running starts over from its first packet, as one job.
-    if (fpgaDownloader()) {
-        fpgaJob->start();
-        return;
-    }
-    FpgaUpdateJob *job = replaceJob(fpgaJob, new FpgaUpdateJob(this, fileName));
-    job->start();
-    emit updateJobStarted(job);
-}
-
-void KipPort::finishFpgaUpdate(bool successful)
-{
-    if (fpgaJob)
-        fpgaJob->finishDownload(successful);
-}
-
-void KipPort::restartAfterFpgaUpdate()
-{
-    if (fpgaJob)
-        fpgaJob->finishRestart();
 }
 
 } // namespace EMS

@@ -95,6 +95,17 @@ public:
     };
 #pragma pack(pop)
 
+    static constexpr int KeepAliveIntervalMs = 1000;
+    static constexpr int WatchdogIntervalMs = 3000;
+    // While the card writes a new FPGA image it answers slowly: poll it gently.
+    static constexpr int FpgaKeepAliveIntervalMs = 3000;
+    static constexpr int FpgaWatchdogIntervalMs = 9000;
+    // The boot loader hands the line back this long after its last answer.
+    static constexpr int HandBackDelayMs = 100;
+    // Zero bytes complete any frame the card's reader still waits on, and a boot loader
+    // skips them between packets: both then hear the next thing sent from its start.
+    static constexpr int ResyncZeroBytes = 256;
+
     KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenger = nullptr);
     // Over a byte transport of the caller's (tests use a FakeTransport); the port's
     // connection takes it over.
