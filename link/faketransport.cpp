@@ -34,6 +34,7 @@ qint64 FakeTransport::write(const QByteArray &data)
     if (!opened || writesFail)
         return -1;
     output.append(data);
+    emit bytesWritten(data);
     return data.size();
 }
 

@@ -40,6 +40,10 @@ public:
     QStringList openedPorts() const { return opens; }
     int closeCount() const { return closes; }
 
+signals:
+    // Every accepted write as it happens, for a test that puts a far end behind the line.
+    void bytesWritten(QByteArray data);
+
 private:
     QByteArray output;
     QByteArray input;

@@ -327,6 +327,11 @@ void SlotController::updateAsRequired()
     startUpdate(tr("please wait - updating as required"), false);
 }
 
+void SlotController::cancelUpdate()
+{
+    cardUpgrader->cancel();
+}
+
 void SlotController::optocoreUpdating(bool running)
 {
     if (!running) {

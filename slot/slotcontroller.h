@@ -135,6 +135,9 @@ public slots:
     void updateCode();
     void updateFpga();
     void updateAsRequired();
+    // Gives the running update up: its job ends as cancelled, the slot reports the
+    // update as not successful once.
+    void cancelUpdate();
     void optocoreUpdating(bool running);
     void receiveUpdateProgress(int percent);
     void receiveUpdateFinished(bool success);
