@@ -72,6 +72,9 @@ SlotEventRecorder::SlotEventRecorder(SlotController *slot, EventHistory *history
     connect(port, &KipPort::rackVoltageChanged, this, &SlotEventRecorder::rackVoltageChanged);
     connect(port, &KipPort::statusMessage, this, [this](const QString &text) { lastStatusText = text; });
     watchUpgrader(controller->upgrader());
+    // A slot that opened its port before the history was there starts it.
+    if (connected)
+        record(Kind::Link, Severity::Info, tr("Port %1 opened").arg(port->serialPortName()));
 }
 
 void SlotEventRecorder::setTemperatureLimit(int celsius)
