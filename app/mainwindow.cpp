@@ -221,6 +221,9 @@ void MainWindow::checkAdapters()
 
 QString MainWindow::statusText(int slot, const QString &message)
 {
+    // The slot's form reports while it is being made.
+    if (!forms[slot])
+        return message;
     EMS::KipPort *port = forms[slot]->cardPort();
     EMS::SlotController *controller = forms[slot]->slotController();
     // The boot-loader probe of every new connection is not an update: its complaints
