@@ -188,7 +188,11 @@ void MainWindow::showAlarm(const EMS::SlotEvent &event)
                        .arg(QDateTime::fromMSecsSinceEpoch(event.timeMs).toString(QStringLiteral("HH:mm:ss")), event.text);
     if (alarmCount > 1)
         text += tr(" (%1 more in Events)").arg(alarmCount - 1);
-    alarm->setText(text);
+    // Half the bar at most: the slots' own messages keep the other half.
+    const int room = width() / 2;
+    alarm->setMaximumWidth(room);
+    alarm->setText(alarm->fontMetrics().elidedText(text, Qt::ElideMiddle, room - 12));
+    alarm->setToolTip(text + QLatin1Char('\n') + tr("Click to acknowledge; the Events window (Ctrl+E) lists every alarm"));
     alarm->show();
 }
 

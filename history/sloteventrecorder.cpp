@@ -110,25 +110,40 @@ void SlotEventRecorder::cardTypeChanged(KipPort::KipCardType type)
     if (type == KipPort::NoCard) {
         // With the port open the card stopped answering: it left its slot, or the box
         // went off. With the port closed the link went, and the link says why.
-        if (controller->cardPort()->isConnectionOpen())
+        if (updateInHand())
+            record(Kind::Card, Severity::Info, tr("%1 card restarts for its update").arg(beforeName));
+        else if (controller->cardPort()->isConnectionOpen())
             record(Kind::Card, Severity::Alarm, tr("%1 card removed: no answer").arg(beforeName));
         else
             record(Kind::Card, Severity::Warning, tr("%1 card out of reach: port closed").arg(beforeName));
-        firmwareVersion = 0;
-        fpgaVersion.clear();
         temperatureReading = Reading::Normal;
         railReadings.clear();
+        // The versions stay: a card that comes back with others (after an update) says so.
+        lastCardType = before;
         return;
     }
-    firmwareVersion = controller->firmwareVersion();
-    fpgaVersion = controller->fpgaVersion();
     if (before == KipPort::NoCard) {
-        record(Kind::Card, Severity::Info,
-               tr("%1 card found (firmware %2, FPGA %3)").arg(name).arg(firmwareVersion).arg(fpgaVersion));
+        record(Kind::Card, Severity::Info, tr("%1 card found (firmware %2, FPGA %3)")
+                                               .arg(name)
+                                               .arg(controller->firmwareVersion())
+                                               .arg(controller->fpgaVersion()));
+        if (type != lastCardType) {
+            firmwareVersion = controller->firmwareVersion();
+            fpgaVersion = controller->fpgaVersion();
+        }
+        hardwareStatusShown();
     } else {
         railReadings.clear();
+        firmwareVersion = controller->firmwareVersion();
+        fpgaVersion = controller->fpgaVersion();
         record(Kind::Card, Severity::Warning, tr("Card type changed from %1 to %2").arg(beforeName, name));
     }
+}
+
+bool SlotEventRecorder::updateInHand() const
+{
+    return updateRunning || optocoreUpdateRunning || controller->isUpdating()
+           || (updateEndMs != 0 && now() - updateEndMs <= UpdateRestartGraceMs);
 }
 
 void SlotEventRecorder::hardwareStatusShown()
@@ -246,7 +261,8 @@ void SlotEventRecorder::lockStateChanged(int input, SyncLockState state)
         else
             record(Kind::Clock, Severity::Warning, tr("%1 lost lock").arg(name));
     } else if (state == SyncUnlocked && before == SyncUnknown) {
-        record(Kind::Clock, Severity::Warning, tr("%1 not locked").arg(name));
+        // A card just found with nothing on an input: worth a line, not a warning.
+        record(Kind::Clock, Severity::Info, tr("%1 not locked").arg(name));
     } else if (state == SyncLocked && before == SyncUnlocked) {
         record(Kind::Clock, Severity::Info, tr("%1 locked again").arg(name));
     }
@@ -312,7 +328,11 @@ void SlotEventRecorder::serialPortError(QSerialPort::SerialPortError error)
 
 void SlotEventRecorder::linkStateChanged(KipPort::LinkState state)
 {
-    if (state == KipPort::LinkBootLoader)
+    if (state != KipPort::LinkBootLoader)
+        return;
+    if (updateInHand())
+        record(Kind::Link, Severity::Info, tr("The card answers from its boot loader for its update"));
+    else
         record(Kind::Link, Severity::Warning, tr("The card answers from its boot loader, without its program"));
 }
 
@@ -356,6 +376,7 @@ void SlotEventRecorder::updateFinished(bool success)
         return;
     }
     updateRunning = false;
+    updateEndMs = now();
     if (success)
         record(Kind::Update, Severity::Info, tr("Update successful after %1 s").arg(durationText()));
     else
@@ -366,6 +387,7 @@ void SlotEventRecorder::updateAbandoned()
 {
     if (optocoreUpdateRunning) {
         optocoreUpdateRunning = false;
+        updateEndMs = now();
         record(Kind::Update, Severity::Warning,
                tr("Optocore module update failed after %1 s: no progress").arg(durationText()));
         return;
@@ -373,6 +395,7 @@ void SlotEventRecorder::updateAbandoned()
     if (!updateRunning)
         return;
     updateRunning = false;
+    updateEndMs = now();
     record(Kind::Update, Severity::Warning, tr("Update failed after %1 s: no progress").arg(durationText()));
 }
 
@@ -390,6 +413,7 @@ void SlotEventRecorder::updatingChanged(bool updating)
             if (!optocoreUpdateRunning)
                 return;
             optocoreUpdateRunning = false;
+            updateEndMs = now();
             record(Kind::Update, Severity::Info, tr("Optocore module update ended after %1 s").arg(duration));
         }, Qt::QueuedConnection);
     }

@@ -35,6 +35,9 @@ public:
     static constexpr int PlausibleTemperatureMax = 125;
     // A rack supply rail may stray this far from its nominal volts.
     static constexpr double RailTolerance = 0.10;
+    // A card restarts after its update (and into its boot loader during one): silence
+    // this soon after an update is the update's doing, not a card pulled.
+    static constexpr qint64 UpdateRestartGraceMs = 15000;
 
     SlotEventRecorder(EMS::SlotController *slot, EMS::EventHistory *history, QObject *parent = nullptr);
 
@@ -79,6 +82,9 @@ private:
     int tempLimit = DefaultTemperatureLimit;
 
     KipPort::KipCardType cardType = KipPort::NoCard;
+    // The type of the card last seen, and its versions below, kept while the slot is
+    // empty.
+    KipPort::KipCardType lastCardType = KipPort::NoCard;
     int firmwareVersion = 0;
     QString fpgaVersion;
     Reading temperatureReading = Reading::Normal;
@@ -92,7 +98,10 @@ private:
     QMap<int, Reading> railReadings; // by madiPort, psu and rail
     QString lastStatusText;
 
+    bool updateInHand() const;
+
     bool updateRunning = false;
+    qint64 updateEndMs = 0;
     bool optocoreUpdateRunning = false;
     qint64 updateStartMs = 0;
 };

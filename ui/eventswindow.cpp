@@ -50,7 +50,7 @@ EventsWindow::EventsWindow(EventHistory *history, const QString &logFilePath, QW
 {
     setObjectName(QStringLiteral("eventsWindow"));
     setWindowTitle(tr("Events - Sable Fold Controller"));
-    resize(760, 460);
+    resize(940, 480);
 
     slotBox = new QComboBox(this);
     slotBox->setObjectName(QStringLiteral("eventsSlotBox"));
@@ -91,9 +91,13 @@ EventsWindow::EventsWindow(EventHistory *history, const QString &logFilePath, QW
     view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    view->setColumnWidth(EventHistory::TimeColumn, fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) + 16);
-    view->setColumnWidth(EventHistory::SlotColumn, fontMetrics().horizontalAdvance(QStringLiteral("KIP 0")) + 24);
-    view->setColumnWidth(EventHistory::SeverityColumn, fontMetrics().horizontalAdvance(QStringLiteral("warning")) + 24);
+    QFont bold = font();
+    bold.setBold(true); // alarms are bold
+    const QFontMetrics boldMetrics(bold);
+    view->setColumnWidth(EventHistory::TimeColumn, boldMetrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) + 16);
+    view->setColumnWidth(EventHistory::SlotColumn, boldMetrics.horizontalAdvance(QStringLiteral("KIP 0")) + 24);
+    view->setColumnWidth(EventHistory::SeverityColumn, boldMetrics.horizontalAdvance(QStringLiteral("warning")) + 24);
+    searchEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Search the texts")) + 40);
 
     exportLabel = new QLabel(this);
     exportLabel->setObjectName(QStringLiteral("eventsExportLabel"));
