@@ -188,10 +188,11 @@ void MainWindow::showAlarm(const EMS::SlotEvent &event)
                        .arg(QDateTime::fromMSecsSinceEpoch(event.timeMs).toString(QStringLiteral("HH:mm:ss")), event.text);
     if (alarmCount > 1)
         text += tr(" (%1 more in Events)").arg(alarmCount - 1);
-    // Half the bar at most: the slots' own messages keep the other half.
-    const int room = width() / 2;
+    // Most of the bar at most: the slots' own messages keep the rest. The whole text is
+    // in the tooltip and the Events window.
+    const int room = width() * 3 / 5;
     alarm->setMaximumWidth(room);
-    alarm->setText(alarm->fontMetrics().elidedText(text, Qt::ElideMiddle, room - 12));
+    alarm->setText(alarm->fontMetrics().elidedText(text, Qt::ElideRight, room - 12));
     alarm->setToolTip(text + QLatin1Char('\n') + tr("Click to acknowledge; the Events window (Ctrl+E) lists every alarm"));
     alarm->show();
 }
