@@ -119,7 +119,10 @@ void MainWindow::createEventHistory()
     // messages go on beside it under their usual rules.
     alarm = new QLabel(this);
     alarm->setObjectName(QStringLiteral("alarmLabel"));
-    alarm->setStyleSheet(QStringLiteral("background-color:#C80000;color:#FFFFFF;font-weight:bold;padding:0px 4px"));
+    alarm->setStyleSheet(QStringLiteral("background-color:#C80000;color:#FFFFFF;padding:0px 4px"));
+    QFont bold = alarm->font();
+    bold.setBold(true);
+    alarm->setFont(bold);
     alarm->setToolTip(tr("Click to acknowledge; the Events window (Ctrl+E) lists every alarm"));
     alarm->hide();
     ui->statusBar->addPermanentWidget(alarm);
@@ -190,7 +193,7 @@ void MainWindow::showAlarm(const EMS::SlotEvent &event)
         text += tr(" (%1 more in Events)").arg(alarmCount - 1);
     // Most of the bar at most: the slots' own messages keep the rest. The whole text is
     // in the tooltip and the Events window.
-    const int room = width() * 3 / 5;
+    const int room = width() * 3 / 4;
     alarm->setMaximumWidth(room);
     alarm->setText(alarm->fontMetrics().elidedText(text, Qt::ElideRight, room - 12));
     alarm->setToolTip(text + QLatin1Char('\n') + tr("Click to acknowledge; the Events window (Ctrl+E) lists every alarm"));
