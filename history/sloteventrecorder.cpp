@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cmath>
 
@@ -72,6 +73,17 @@ SlotEventRecorder::SlotEventRecorder(SlotController *slot, EventHistory *history
     connect(port, &KipPort::rackVoltageChanged, this, &SlotEventRecorder::rackVoltageChanged);
     connect(port, &KipPort::statusMessage, this, [this](const QString &text) { lastStatusText = text; });
     watchUpgrader(controller->upgrader());
+    bootLoaderStay = new QTimer(this);
+    bootLoaderStay->setObjectName(QStringLiteral("bootLoaderStayTimer"));
+    bootLoaderStay->setSingleShot(true);
+    bootLoaderStay->setTimerType(Qt::PreciseTimer);
+    bootLoaderStay->setInterval(BootLoaderStayMs);
+    connect(bootLoaderStay, &QTimer::timeout, this, [this] {
+        if (updateInHand())
+            record(Kind::Link, Severity::Info, tr("The card answers from its boot loader for its update"));
+        else
+            record(Kind::Link, Severity::Warning, tr("The card answers from its boot loader, without its program"));
+    });
     // A slot that opened its port before the history was there starts it.
     if (connected)
         record(Kind::Link, Severity::Info, tr("Port %1 opened").arg(port->serialPortName()));
@@ -328,12 +340,10 @@ void SlotEventRecorder::serialPortError(QSerialPort::SerialPortError error)
 
 void SlotEventRecorder::linkStateChanged(KipPort::LinkState state)
 {
-    if (state != KipPort::LinkBootLoader)
-        return;
-    if (updateInHand())
-        record(Kind::Link, Severity::Info, tr("The card answers from its boot loader for its update"));
+    if (state == KipPort::LinkBootLoader)
+        bootLoaderStay->start();
     else
-        record(Kind::Link, Severity::Warning, tr("The card answers from its boot loader, without its program"));
+        bootLoaderStay->stop();
 }
 
 // ---------------------------------------------------------------------------------

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class QTimer;
+
 namespace EMS {
 
 class EventHistory;
@@ -38,6 +40,9 @@ public:
     // A card restarts after its update (and into its boot loader during one): silence
     // this soon after an update is the update's doing, not a card pulled.
     static constexpr qint64 UpdateRestartGraceMs = 15000;
+    // Every connection's probe passes through the boot loader state for a moment; a
+    // card still there after this long has no program to run.
+    static constexpr int BootLoaderStayMs = 3000;
 
     SlotEventRecorder(EMS::SlotController *slot, EMS::EventHistory *history, QObject *parent = nullptr);
 
@@ -51,6 +56,8 @@ public:
     // The name the window gives the card's input: "MADI A", or the card type for a card
     // with one input.
     QString inputName(int input) const;
+
+    QTimer *bootLoaderTimer() const { return bootLoaderStay; }
 
     // Records an event of this slot stamped now (for what the window itself sees, such
     // as being closed during an update).
@@ -97,6 +104,7 @@ private:
     QString failedPortName;
     QMap<int, Reading> railReadings; // by madiPort, psu and rail
     QString lastStatusText;
+    QTimer *bootLoaderStay = nullptr;
 
     bool updateInHand() const;
 

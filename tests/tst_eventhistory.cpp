@@ -12,6 +12,7 @@
 #include <QAbstractItemModelTester>
 #include <QBuffer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -320,6 +321,23 @@ private slots:
                                            "alarm health: Rack on MADI B, PSU 2, \u221215 V rail at 16.6 V, outside ±10 %",
                                            "info health: Rack on MADI A, PSU 1, +15 V rail back to 15.0 V",
                                            "warning health: Rack supply report not understood: port 0, PSU 1, rail 9 V, raw value 9 V"}));
+    }
+    // The probe of every connection passes through the boot loader: only a card that
+    // stays there makes an event.
+    void bootLoaderStay()
+    {
+        RecordedSlot slot(1);
+        QTimer *timer = slot.recorder.bootLoaderTimer();
+        QCOMPARE(timer->interval(), SlotEventRecorder::BootLoaderStayMs);
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+        QVERIFY(timer->isSingleShot());
+        emit slot.controller.linkStateChanged(KipPort::LinkBootLoader);
+        QVERIFY(timer->isActive());
+        emit slot.controller.linkStateChanged(KipPort::LinkConnected);
+        QVERIFY(!timer->isActive());
+        emit slot.controller.linkStateChanged(KipPort::LinkBootLoader);
+        QMetaObject::invokeMethod(timer, "timeout");
+        QCOMPARE(slot.take(), QStringList({"warning link: The card answers from its boot loader, without its program"}));
     }
     // Losing the input the master clocks from is an alarm; any other input a warning.
     void locks_data()

@@ -72,6 +72,13 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>Sable Fold Controller: finds the box&apos;s two USB serial adapters (KIP 1, the master slot, and KIP 2), shows what each slot&apos;s card reports, changes its settings and updates its firmware. The events of both slots are kept in the Events window (Ctrl+E) and in events.log under the program&apos;s data folder.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Common::Updater</name>
     <message>
         <source>Firmware file %1 not found in filesystem. Attempting to update from resource system</source>
@@ -188,6 +195,119 @@
     </message>
 </context>
 <context>
+    <name>EMS::EventExport</name>
+    <message>
+        <source>not an event history: the first line is not &quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>record %1 is not an event</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::EventHistory</name>
+    <message>
+        <source>KIP %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>info</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ALARM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (%2 times)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Slot</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Severity</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::EventsWindow</name>
+    <message>
+        <source>Events - Sable Fold Controller</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Both slots</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All events</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warnings and alarms</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Alarms only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search the texts</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export CSV...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export JSON lines...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Also written to %1 (kept over restarts)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export the events as CSV</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export the events as JSON lines</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>JSON lines (*.jsonl *.json)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 events written to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not write %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EMS::HydraPanel</name>
     <message>
         <source>Locked</source>
@@ -253,6 +373,18 @@
     </message>
     <message>
         <source>Update Code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not found</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> Looked in %1: %2 not found.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> and </source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -677,6 +809,209 @@
     </message>
 </context>
 <context>
+    <name>EMS::SlotEventRecorder</name>
+    <message>
+        <source>device not found</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>permission denied, or another program holds it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>already open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the adapter went away</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>read error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>write error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>timeout</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>error %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Port %1 opened</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card restarts for its update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card removed: no answer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card out of reach: port closed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card found (firmware %2, FPGA %3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Card type changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Firmware version changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA version changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Card reports an implausible temperature: raw value %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Temperature %1 °C, above the limit of %2 °C</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Temperature back to %1 °C</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rack on %1, PSU %2, %3 rail</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rack supply report not understood: port %1, PSU %2, rail %3 V, raw value %4 V</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 at %2 V, outside ±10 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 back to %2 V</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MADI A</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MADI B</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>input %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 input %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 lost lock: the box&apos;s clock source</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 lost lock</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 not locked</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 locked again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sync source changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sample rate changed from %1 Hz to %2 Hz</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Port %1 closed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not open %1: busy (the other slot or another program holds it) or not available</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Link lost on %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Serial error on %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card answers from its boot loader for its update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card answers from its boot loader, without its program</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 update started: %2, version %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update not started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update successful after %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed after %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Optocore module update failed after %1 s: no progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed after %1 s: no progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Optocore module update started</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Optocore module update ended after %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>HydraPanel</name>
     <message>
         <source>Hydra</source>
@@ -994,6 +1329,50 @@ p, li { white-space: pre-wrap; }
     </message>
     <message>
         <source>KIP 2 </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Click to acknowledge; the Events window (Ctrl+E) lists every alarm</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Events...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>KIP %1 serial log...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>KIP %1 ALARM %2: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (%1 more in Events)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No USB serial adapter found: connect the box&apos;s two USB cables to this computer; the slots connect by themselves. To try the controller without the box, start sablefold-demo.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> - the other slot or another program holds the port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>KIP %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: a firmware update is running. Closing now stops it: the card may be left in its boot loader without its program. The controller finds such a card at its next start and loads its code again. Close anyway?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Window closed during the update: the card may be left in its boot loader, to be found and loaded at the next start</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
