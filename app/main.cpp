@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "common/resources.h"
 
@@ -11,8 +12,16 @@
 
 int main(int argc, char *argv[])
 {
+    CommandLine::handleInformationOptions(argc, argv);
+
     QApplication application(argc, argv);
+    // Names the folder of the event log (QStandardPaths::AppDataLocation), the same on
+    // every system whatever the program file is called.
+    QCoreApplication::setApplicationName(QStringLiteral("sablefold-controller"));
     Common::initResources();
+
+    CommandLine commandLine;
+    commandLine.parser().process(application);
 
     // The catalogue for the user's language sits beside the program in the build tree
     // and under share/ once installed; without one the texts stay in English.

@@ -1,13 +1,24 @@
 #include "app/mainwindow.h"
 
 #include "common/logcategories.h"
+#include "history/eventhistory.h"
+#include "history/eventlogfile.h"
+#include "history/sloteventrecorder.h"
+#include "link/bootloaderupdater.h"
+#include "link/kipconnection.h"
+#include "slot/slotcontroller.h"
+#include "ui/eventswindow.h"
 #include "ui/kipform.h"
 #include "ui/logdialog.h"
 #include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
@@ -16,6 +27,7 @@ namespace {
 
 const char *const PositionKey = "SablefoldController/Position";
 const char *const SerialPortKey = "KIP/SerialPort";
+const char *const TemperatureLimitKey = "Events/TemperatureLimit";
 
 QSettings openSettings()
 {
@@ -32,6 +44,20 @@ bool titleBarInSight(const QRect &window)
             return true;
     }
     return false;
+}
+
+// A USB serial adapter of any make: what the slots choose from (see SlotController).
+bool anyUsbSerialAdapter(const QList<EMS::SerialPortEntry> &ports)
+{
+    return std::any_of(ports.cbegin(), ports.cend(), [](const EMS::SerialPortEntry &entry) {
+        return entry.manufacturer == QLatin1String("FTDI") || entry.description.startsWith(QLatin1String("USB"));
+    });
+}
+
+// The part of a translated "%1" text before the argument, and the part after.
+QPair<QString, QString> around(const QString &text)
+{
+    return {text.section(QLatin1String("%1"), 0, 0), text.section(QLatin1String("%1"), 1)};
 }
 
 } // namespace
@@ -62,7 +88,176 @@ MainWindow::MainWindow(QWidget *parent, EMS::SerialPortLister portLister)
     connect(forms[0], &EMS::KipForm::syncLockStateChanged, this, &MainWindow::masterClockLockedChanged);
     connect(forms[1], &EMS::KipForm::syncLockStateChanged, this, &MainWindow::slaveClockLockedChanged);
 
+    createEventHistory();
+    createActions();
+    for (EMS::KipForm *form : forms)
+        connect(form->slotController(), &EMS::SlotController::portsListed, this, &MainWindow::checkAdapters);
+    checkAdapters();
+
     readSettings();
+}
+
+const char *MainWindow::temperatureLimitKey()
+{
+    return TemperatureLimitKey;
+}
+
+void MainWindow::createEventHistory()
+{
+    history = new EMS::EventHistory(this);
+    logFile = new EMS::EventLogFile(EMS::EventLogFile::defaultFolder(), this);
+    connect(history, &EMS::EventHistory::eventRecorded, logFile, &EMS::EventLogFile::append);
+    const int limit = openSettings()
+                          .value(QLatin1String(TemperatureLimitKey), EMS::SlotEventRecorder::DefaultTemperatureLimit)
+                          .toInt();
+    for (int slot = 0; slot < 2; ++slot) {
+        recorders[slot] = new EMS::SlotEventRecorder(forms[slot]->slotController(), history, this);
+        recorders[slot]->setTemperatureLimit(limit);
+    }
+
+    // An alarm stays in the status bar, in red, until the user clicks it; the slots'
+    // messages go on beside it under their usual rules.
+    alarm = new QLabel(this);
+    alarm->setObjectName(QStringLiteral("alarmLabel"));
+    alarm->setStyleSheet(QStringLiteral("background-color:#C80000;color:#FFFFFF;padding:0px 4px"));
+    QFont bold = alarm->font();
+    bold.setBold(true);
+    alarm->setFont(bold);
+    alarm->setToolTip(tr("Click to acknowledge; the Events window (Ctrl+E) lists every alarm"));
+    alarm->hide();
+    ui->statusBar->addPermanentWidget(alarm);
+    connect(history, &EMS::EventHistory::eventRecorded, this, [this](const EMS::SlotEvent &event) {
+        if (event.severity == EMS::SlotEvent::Severity::Alarm)
+            showAlarm(event);
+    });
+}
+
+void MainWindow::createActions()
+{
+    eventsAction = new QAction(tr("Events..."), this);
+    eventsAction->setObjectName(QStringLiteral("eventsAction"));
+    eventsAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_E));
+    connect(eventsAction, &QAction::triggered, this, &MainWindow::showEventsWindow);
+    addAction(eventsAction);
+    for (int slot = 0; slot < 2; ++slot) {
+        logActions[slot] = new QAction(tr("KIP %1 serial log...").arg(slot + 1), this);
+        logActions[slot]->setObjectName(QStringLiteral("logAction%1").arg(slot + 1));
+        logActions[slot]->setShortcut(QKeySequence(Qt::CTRL + (slot == 0 ? Qt::Key_1 : Qt::Key_2)));
+        connect(logActions[slot], &QAction::triggered, this, [this, slot] { openLogDialog(slot); });
+        addAction(logActions[slot]);
+    }
+    // The labels of the top strip lie on the central widget beside the strip's frame.
+    ui->centralWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->centralWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showStripMenu);
+}
+
+void MainWindow::showStripMenu(const QPoint &position)
+{
+    if (!ui->frame->geometry().contains(position))
+        return;
+    QMenu menu(this);
+    menu.addAction(eventsAction);
+    menu.addSeparator();
+    menu.addAction(logActions[0]);
+    menu.addAction(logActions[1]);
+    menu.exec(ui->centralWidget->mapToGlobal(position));
+}
+
+void MainWindow::showEventsWindow()
+{
+    if (!events)
+        events = new EMS::EventsWindow(history, logFile->filePath(), this);
+    events->show();
+    events->raise();
+    events->activateWindow();
+}
+
+void MainWindow::openLogDialog(int slot)
+{
+    if (slot != 0 && slot != 1)
+        return;
+    if (!logDialogs[slot])
+        showLogDialog(slot, true);
+    logDialogs[slot]->show();
+    logDialogs[slot]->raise();
+    logDialogs[slot]->activateWindow();
+}
+
+void MainWindow::showAlarm(const EMS::SlotEvent &event)
+{
+    ++alarmCount;
+    QString text = tr("KIP %1 ALARM %2: %3")
+                       .arg(event.slot + 1)
+                       .arg(QDateTime::fromMSecsSinceEpoch(event.timeMs).toString(QStringLiteral("HH:mm:ss")), event.text);
+    if (alarmCount > 1)
+        text += tr(" (%1 more in Events)").arg(alarmCount - 1);
+    // Most of the bar at most: the slots' own messages keep the rest. The whole text is
+    // in the tooltip and the Events window.
+    const int room = width() * 3 / 4;
+    alarm->setMaximumWidth(room);
+    alarm->setText(alarm->fontMetrics().elidedText(text, Qt::ElideRight, room - 12));
+    alarm->setToolTip(text + QLatin1Char('\n') + tr("Click to acknowledge; the Events window (Ctrl+E) lists every alarm"));
+    alarm->show();
+}
+
+void MainWindow::acknowledgeAlarms()
+{
+    alarmCount = 0;
+    alarm->clear();
+    alarm->hide();
+}
+
+void MainWindow::checkAdapters()
+{
+    bool found = false;
+    for (const EMS::KipForm *form : forms) {
+        const EMS::SlotController *slot = form->slotController();
+        found = found || anyUsbSerialAdapter(slot->listedPorts()) || !slot->fixedPortName().isEmpty()
+                || form->cardPort()->isConnectionOpen();
+    }
+    if (found) {
+        adapterHintShown = false;
+        return;
+    }
+    if (adapterHintShown)
+        return;
+    adapterHintShown = true;
+    ui->statusBar->showMessage(tr("No USB serial adapter found: connect the box's two USB cables to this computer; "
+                                  "the slots connect by themselves. To try the controller without the box, start "
+                                  "sablefold-demo."));
+}
+
+QString MainWindow::statusText(int slot, const QString &message)
+{
+    // The slot's form reports while it is being made.
+    if (!forms[slot])
+        return message;
+    EMS::KipPort *port = forms[slot]->cardPort();
+    EMS::SlotController *controller = forms[slot]->slotController();
+    // The boot-loader probe of every new connection is not an update: its complaints
+    // about a card that answers with its program do not belong in the status bar.
+    if (!controller->isUpdating() && port->linkState() == EMS::KipPort::LinkProbing) {
+        const auto invalid = around(Common::Updater::tr("Updater received %1 invalid bytes:"));
+        const auto aborted = around(Common::Updater::tr("Update aborted: received %1 in reply to %2"));
+        if ((message.startsWith(invalid.first) && message.contains(invalid.second))
+            || message == Common::Updater::tr("Update aborted: too many retries")
+            || message.startsWith(aborted.first)) {
+            qCDebug(lcUi).noquote() << QStringLiteral("KIP %1 probe: %2").arg(slot + 1).arg(message);
+            return QString();
+        }
+    }
+    // A port that will not open is retried; the first refusal says why it may be.
+    const auto refused = around(EMS::KipConnection::tr("Could not open %1, config problem reported"));
+    const QString portName = port->serialPortName();
+    if (message == refused.first + portName + refused.second) {
+        if (busyHintPort[slot] != portName) {
+            busyHintPort[slot] = portName;
+            return message + tr(" - the other slot or another program holds the port");
+        }
+    } else if (port->isConnectionOpen()) {
+        busyHintPort[slot].clear();
+    }
+    return message;
 }
 
 MainWindow::~MainWindow()
@@ -84,12 +279,18 @@ EMS::KipForm *MainWindow::createSlot(int slot)
 
 void MainWindow::kip1StatusMessage(QString message)
 {
+    message = statusText(0, message);
+    if (message.isEmpty())
+        return;
     statusTexts[0] = tr("KIP 1 ") + message;
     showStatus(0);
 }
 
 void MainWindow::kip2StatusMessage(QString message)
 {
+    message = statusText(1, message);
+    if (message.isEmpty())
+        return;
     statusTexts[1] = tr("KIP 2 ") + message;
     showStatus(1);
 }
@@ -219,14 +420,41 @@ void MainWindow::showLogDialog(int slot, bool show)
 
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
-    // A click on the status bar clears its message.
-    if (ui->statusBar->y() < qRound(event->localPos().y()))
+    // A click on the status bar clears its message, and lets go of the alarm.
+    if (ui->statusBar->y() < qRound(event->localPos().y())) {
         ui->statusBar->clearMessage();
+        acknowledgeAlarms();
+    }
     QMainWindow::mousePressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    QStringList updating;
+    for (int slot = 0; slot < 2; ++slot) {
+        if (forms[slot]->slotController()->isUpdating())
+            updating << tr("KIP %1").arg(slot + 1);
+    }
+    if (!updating.isEmpty()) {
+        const QString question =
+            tr("%1: a firmware update is running. Closing now stops it: the card may be left in its boot loader "
+               "without its program. The controller finds such a card at its next start and loads its code again. "
+               "Close anyway?").arg(updating.join(tr(" and ")));
+        const bool close = confirmClose ? confirmClose(question)
+                                        : QMessageBox::question(this, windowTitle(), question,
+                                                                QMessageBox::Close | QMessageBox::Cancel,
+                                                                QMessageBox::Cancel) == QMessageBox::Close;
+        if (!close) {
+            event->ignore();
+            return;
+        }
+        for (int slot = 0; slot < 2; ++slot) {
+            if (forms[slot]->slotController()->isUpdating())
+                recorders[slot]->record(EMS::SlotEvent::Kind::Update, EMS::SlotEvent::Severity::Warning,
+                                        tr("Window closed during the update: the card may be left in its boot loader, "
+                                           "to be found and loaded at the next start"));
+        }
+    }
     writeSettings();
     event->accept();
 }

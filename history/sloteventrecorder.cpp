@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cmath>
 
@@ -72,6 +73,20 @@ SlotEventRecorder::SlotEventRecorder(SlotController *slot, EventHistory *history
     connect(port, &KipPort::rackVoltageChanged, this, &SlotEventRecorder::rackVoltageChanged);
     connect(port, &KipPort::statusMessage, this, [this](const QString &text) { lastStatusText = text; });
     watchUpgrader(controller->upgrader());
+    bootLoaderStay = new QTimer(this);
+    bootLoaderStay->setObjectName(QStringLiteral("bootLoaderStayTimer"));
+    bootLoaderStay->setSingleShot(true);
+    bootLoaderStay->setTimerType(Qt::PreciseTimer);
+    bootLoaderStay->setInterval(BootLoaderStayMs);
+    connect(bootLoaderStay, &QTimer::timeout, this, [this] {
+        if (updateInHand())
+            record(Kind::Link, Severity::Info, tr("The card answers from its boot loader for its update"));
+        else
+            record(Kind::Link, Severity::Warning, tr("The card answers from its boot loader, without its program"));
+    });
+    // A slot that opened its port before the history was there starts it.
+    if (connected)
+        record(Kind::Link, Severity::Info, tr("Port %1 opened").arg(port->serialPortName()));
 }
 
 void SlotEventRecorder::setTemperatureLimit(int celsius)
@@ -107,25 +122,40 @@ void SlotEventRecorder::cardTypeChanged(KipPort::KipCardType type)
     if (type == KipPort::NoCard) {
         // With the port open the card stopped answering: it left its slot, or the box
         // went off. With the port closed the link went, and the link says why.
-        if (controller->cardPort()->isConnectionOpen())
+        if (updateInHand())
+            record(Kind::Card, Severity::Info, tr("%1 card restarts for its update").arg(beforeName));
+        else if (controller->cardPort()->isConnectionOpen())
             record(Kind::Card, Severity::Alarm, tr("%1 card removed: no answer").arg(beforeName));
         else
             record(Kind::Card, Severity::Warning, tr("%1 card out of reach: port closed").arg(beforeName));
-        firmwareVersion = 0;
-        fpgaVersion.clear();
         temperatureReading = Reading::Normal;
         railReadings.clear();
+        // The versions stay: a card that comes back with others (after an update) says so.
+        lastCardType = before;
         return;
     }
-    firmwareVersion = controller->firmwareVersion();
-    fpgaVersion = controller->fpgaVersion();
     if (before == KipPort::NoCard) {
-        record(Kind::Card, Severity::Info,
-               tr("%1 card found (firmware %2, FPGA %3)").arg(name).arg(firmwareVersion).arg(fpgaVersion));
+        record(Kind::Card, Severity::Info, tr("%1 card found (firmware %2, FPGA %3)")
+                                               .arg(name)
+                                               .arg(controller->firmwareVersion())
+                                               .arg(controller->fpgaVersion()));
+        if (type != lastCardType) {
+            firmwareVersion = controller->firmwareVersion();
+            fpgaVersion = controller->fpgaVersion();
+        }
+        hardwareStatusShown();
     } else {
         railReadings.clear();
+        firmwareVersion = controller->firmwareVersion();
+        fpgaVersion = controller->fpgaVersion();
         record(Kind::Card, Severity::Warning, tr("Card type changed from %1 to %2").arg(beforeName, name));
     }
+}
+
+bool SlotEventRecorder::updateInHand() const
+{
+    return updateRunning || optocoreUpdateRunning || controller->isUpdating()
+           || (updateEndMs != 0 && now() - updateEndMs <= UpdateRestartGraceMs);
 }
 
 void SlotEventRecorder::hardwareStatusShown()
@@ -243,7 +273,8 @@ void SlotEventRecorder::lockStateChanged(int input, SyncLockState state)
         else
             record(Kind::Clock, Severity::Warning, tr("%1 lost lock").arg(name));
     } else if (state == SyncUnlocked && before == SyncUnknown) {
-        record(Kind::Clock, Severity::Warning, tr("%1 not locked").arg(name));
+        // A card just found with nothing on an input: worth a line, not a warning.
+        record(Kind::Clock, Severity::Info, tr("%1 not locked").arg(name));
     } else if (state == SyncLocked && before == SyncUnlocked) {
         record(Kind::Clock, Severity::Info, tr("%1 locked again").arg(name));
     }
@@ -310,7 +341,9 @@ void SlotEventRecorder::serialPortError(QSerialPort::SerialPortError error)
 void SlotEventRecorder::linkStateChanged(KipPort::LinkState state)
 {
     if (state == KipPort::LinkBootLoader)
-        record(Kind::Link, Severity::Warning, tr("The card answers from its boot loader, without its program"));
+        bootLoaderStay->start();
+    else
+        bootLoaderStay->stop();
 }
 
 // ---------------------------------------------------------------------------------
@@ -353,6 +386,7 @@ void SlotEventRecorder::updateFinished(bool success)
         return;
     }
     updateRunning = false;
+    updateEndMs = now();
     if (success)
         record(Kind::Update, Severity::Info, tr("Update successful after %1 s").arg(durationText()));
     else
@@ -363,6 +397,7 @@ void SlotEventRecorder::updateAbandoned()
 {
     if (optocoreUpdateRunning) {
         optocoreUpdateRunning = false;
+        updateEndMs = now();
         record(Kind::Update, Severity::Warning,
                tr("Optocore module update failed after %1 s: no progress").arg(durationText()));
         return;
@@ -370,6 +405,7 @@ void SlotEventRecorder::updateAbandoned()
     if (!updateRunning)
         return;
     updateRunning = false;
+    updateEndMs = now();
     record(Kind::Update, Severity::Warning, tr("Update failed after %1 s: no progress").arg(durationText()));
 }
 
@@ -387,6 +423,7 @@ void SlotEventRecorder::updatingChanged(bool updating)
             if (!optocoreUpdateRunning)
                 return;
             optocoreUpdateRunning = false;
+            updateEndMs = now();
             record(Kind::Update, Severity::Info, tr("Optocore module update ended after %1 s").arg(duration));
         }, Qt::QueuedConnection);
     }

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class QTimer;
+
 namespace EMS {
 
 class EventHistory;
@@ -35,6 +37,12 @@ public:
     static constexpr int PlausibleTemperatureMax = 125;
     // A rack supply rail may stray this far from its nominal volts.
     static constexpr double RailTolerance = 0.10;
+    // A card restarts after its update (and into its boot loader during one): silence
+    // this soon after an update is the update's doing, not a card pulled.
+    static constexpr qint64 UpdateRestartGraceMs = 15000;
+    // Every connection's probe passes through the boot loader state for a moment; a
+    // card still there after this long has no program to run.
+    static constexpr int BootLoaderStayMs = 3000;
 
     SlotEventRecorder(EMS::SlotController *slot, EMS::EventHistory *history, QObject *parent = nullptr);
 
@@ -48,6 +56,8 @@ public:
     // The name the window gives the card's input: "MADI A", or the card type for a card
     // with one input.
     QString inputName(int input) const;
+
+    QTimer *bootLoaderTimer() const { return bootLoaderStay; }
 
     // Records an event of this slot stamped now (for what the window itself sees, such
     // as being closed during an update).
@@ -79,6 +89,9 @@ private:
     int tempLimit = DefaultTemperatureLimit;
 
     KipPort::KipCardType cardType = KipPort::NoCard;
+    // The type of the card last seen, and its versions below, kept while the slot is
+    // empty.
+    KipPort::KipCardType lastCardType = KipPort::NoCard;
     int firmwareVersion = 0;
     QString fpgaVersion;
     Reading temperatureReading = Reading::Normal;
@@ -91,8 +104,12 @@ private:
     QString failedPortName;
     QMap<int, Reading> railReadings; // by madiPort, psu and rail
     QString lastStatusText;
+    QTimer *bootLoaderStay = nullptr;
+
+    bool updateInHand() const;
 
     bool updateRunning = false;
+    qint64 updateEndMs = 0;
     bool optocoreUpdateRunning = false;
     qint64 updateStartMs = 0;
 };

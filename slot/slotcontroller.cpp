@@ -373,9 +373,10 @@ void SlotController::receiveUpdateProgress(int percent)
     updateTimer->start();
 }
 
-void SlotController::receiveUpdateFinished(bool)
+void SlotController::receiveUpdateFinished(bool success)
 {
     // The flows report their own result in the status texts.
+    lastUpdateOk = success;
     waitText.clear();
     optocoreUpdateShown = false;
     setUpdating(false);

@@ -89,6 +89,8 @@ public:
     bool isOptocoreUpdate() const { return optocoreUpdateShown; }
     int updateProgress() const { return progressPercent; }
     QString updateWaitText() const { return waitText; }
+    // The update that ended last ended well (false before any).
+    bool lastUpdateSucceeded() const { return lastUpdateOk; }
 
     QTimer *portScanTimer() const { return scanTimer; }
     QTimer *serialRecoveryTimer() const { return recoveryTimer; }
@@ -179,6 +181,7 @@ private:
     // Watchdog ticks in a row that found the update resting (see UpdateRestLimitMs).
     int restingTicks = 0;
     bool optocoreUpdateShown = false;
+    bool lastUpdateOk = false;
 
     // One single-shot timer per kind of deferred work, so a later schedule replaces an
     // earlier one instead of starting a second chain of rescans.

@@ -2,12 +2,17 @@
 // line: the card's frames are handed to the port directly.
 #include "support/uitestsupport.h"
 
+#include "history/eventexport.h"
 #include "history/eventhistory.h"
+#include "history/eventlogfile.h"
 #include "history/sloteventrecorder.h"
 #include "link/kipport.h"
 #include "slot/slotcontroller.h"
 
 #include <QAbstractItemModelTester>
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -171,6 +176,98 @@ private slots:
         QVERIFY(QJsonDocument::fromJson(json.toUtf8(), &error).isObject());
     }
 
+    // What the CSV export writes reads back into the same events, whatever the texts hold.
+    void csvRoundTrip()
+    {
+        QVector<SlotEvent> events;
+        const QStringList odd{"plain", "comma, inside", "\"quoted\"", "two\nlines", "\r\n", "", "°C \u221215 V ±10 %",
+                              "trailing,", ",\"", " spaces "};
+        for (int i = 0; i < odd.size(); ++i) {
+            SlotEvent e = makeEvent(1700000000000 + i * 1234, i % 2, odd.at(i), Severity(i % 3), Kind(i % 5));
+            e.count = i + 1;
+            events << e;
+        }
+        QBuffer buffer;
+        QVERIFY(buffer.open(QIODevice::ReadWrite));
+        QVERIFY(EventExport::writeCsv(&buffer, events));
+        buffer.seek(0);
+        QString error = "unset";
+        const QVector<SlotEvent> back = EventExport::readCsv(&buffer, &error);
+        QCOMPARE(error, QString());
+        QCOMPARE(back.size(), events.size());
+        for (int i = 0; i < events.size(); ++i)
+            QVERIFY2(back.at(i) == events.at(i), qPrintable(back.at(i).toJson() + " != " + events.at(i).toJson()));
+        // The same through a file, and the JSON lines export: one object per event.
+        QTemporaryDir dir;
+        QVERIFY(EventExport::saveCsv(dir.filePath("events.csv"), events));
+        QFile csv(dir.filePath("events.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(EventExport::readCsv(&csv), events);
+        QVERIFY(EventExport::saveJsonLines(dir.filePath("events.jsonl"), events));
+        QFile json(dir.filePath("events.jsonl"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = json.readAll().split('\n');
+        QCOMPARE(lines.size(), events.size() + 1);
+        for (int i = 0; i < events.size(); ++i)
+            QCOMPARE(QJsonDocument::fromJson(lines.at(i)).object().value("text").toString(), events.at(i).text);
+        QVERIFY(!EventExport::saveCsv(dir.filePath("no/such/folder/x.csv"), events, &error));
+        QVERIFY(!error.isEmpty());
+    }
+    void csvRefused_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<int>("readable");
+        const QByteArray header = "time,timeMs,slot,kind,severity,count,text\n";
+        const QByteArray good = "2023-11-14T22:13:20.000Z,1700000000000,1,card,info,1,found\n";
+        QTest::newRow("no header") << good << 0;
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("unknown kind") << header + good + "x,1,1,cards,info,1,t\n" << 1;
+        QTest::newRow("unknown severity") << header + good + "x,1,1,card,fatal,1,t\n" << 1;
+        QTest::newRow("time not a number") << header + "x,soon,1,card,info,1,t\n" << 0;
+        QTest::newRow("short row") << header + good + good + "x,1,1,card\n" << 2;
+    }
+    void csvRefused()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(int, readable);
+        QBuffer buffer(&csv);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QString error;
+        QCOMPARE(EventExport::readCsv(&buffer, &error).size(), readable);
+        QVERIFY(!error.isEmpty());
+    }
+    // The log turns over before a file would pass its size, keeps the given number of
+    // files, and drops the oldest.
+    void logFileTurnsOver()
+    {
+        QTemporaryDir dir;
+        const SlotEvent sample = makeEvent(1700000000000, 0, QString(60, 'x'));
+        const qint64 lineBytes = sample.toJson().toUtf8().size() + 1;
+        EventLogFile log(dir.filePath("sub"), nullptr, lineBytes * 4, 3);
+        QVERIFY(log.isOpen());
+        QCOMPARE(log.filePath(), dir.filePath("sub/events.log"));
+        for (int i = 0; i < 14; ++i)
+            QVERIFY(log.append(makeEvent(1700000000000 + i, 0, QString(60, 'x'))));
+        // 14 lines, 4 per file: 2 in the newest, 4 in .1, 4 in .2, the first 4 gone.
+        const int expected[3] = {2, 4, 4};
+        qint64 firstTime[3] = {12, 8, 4};
+        for (int age = 0; age < 3; ++age) {
+            QFile file(log.filePath(age));
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(log.filePath(age)));
+            QVERIFY(file.size() <= lineBytes * 4);
+            const QList<QByteArray> lines = file.readAll().split('\n');
+            QCOMPARE(lines.size() - 1, expected[age]);
+            QCOMPARE(qint64(QJsonDocument::fromJson(lines.first()).object().value("timeMs").toDouble()), 1700000000000 + firstTime[age]);
+        }
+        QVERIFY(!QFile::exists(log.filePath(3)));
+        // A second program run appends to the newest file.
+        EventLogFile again(dir.filePath("sub"), nullptr, lineBytes * 4, 3);
+        QVERIFY(again.append(sample));
+        QFile newest(log.filePath(0));
+        QVERIFY(newest.open(QIODevice::ReadOnly));
+        QCOMPARE(newest.readAll().count('\n'), 3);
+    }
+
     // The recorder: what a card reports becomes events, changes only.
     void cardComesAndGoes()
     {
@@ -224,6 +321,23 @@ private slots:
                                            "alarm health: Rack on MADI B, PSU 2, \u221215 V rail at 16.6 V, outside ±10 %",
                                            "info health: Rack on MADI A, PSU 1, +15 V rail back to 15.0 V",
                                            "warning health: Rack supply report not understood: port 0, PSU 1, rail 9 V, raw value 9 V"}));
+    }
+    // The probe of every connection passes through the boot loader: only a card that
+    // stays there makes an event.
+    void bootLoaderStay()
+    {
+        RecordedSlot slot(1);
+        QTimer *timer = slot.recorder.bootLoaderTimer();
+        QCOMPARE(timer->interval(), SlotEventRecorder::BootLoaderStayMs);
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+        QVERIFY(timer->isSingleShot());
+        emit slot.controller.linkStateChanged(KipPort::LinkBootLoader);
+        QVERIFY(timer->isActive());
+        emit slot.controller.linkStateChanged(KipPort::LinkConnected);
+        QVERIFY(!timer->isActive());
+        emit slot.controller.linkStateChanged(KipPort::LinkBootLoader);
+        QMetaObject::invokeMethod(timer, "timeout");
+        QCOMPARE(slot.take(), QStringList({"warning link: The card answers from its boot loader, without its program"}));
     }
     // Losing the input the master clocks from is an alarm; any other input a warning.
     void locks_data()

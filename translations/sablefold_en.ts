@@ -72,6 +72,13 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>Sable Fold Controller: finds the box&apos;s two USB serial adapters (KIP 1, the master slot, and KIP 2), shows what each slot&apos;s card reports, changes its settings and updates its firmware. The events of both slots are kept in the Events window (Ctrl+E) and in events.log under the program&apos;s data folder.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Common::Updater</name>
     <message>
         <source>Firmware file %1 not found in filesystem. Attempting to update from resource system</source>
@@ -188,6 +195,17 @@
     </message>
 </context>
 <context>
+    <name>EMS::EventExport</name>
+    <message>
+        <source>not an event history: the first line is not &quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>record %1 is not an event</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EMS::EventHistory</name>
     <message>
         <source>KIP %1</source>
@@ -223,6 +241,69 @@
     </message>
     <message>
         <source>Event</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::EventsWindow</name>
+    <message>
+        <source>Events - Sable Fold Controller</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Both slots</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All events</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warnings and alarms</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Alarms only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search the texts</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export CSV...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export JSON lines...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Also written to %1 (kept over restarts)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export the events as CSV</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export the events as JSON lines</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>JSON lines (*.jsonl *.json)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 events written to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not write %1: %2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -292,6 +373,18 @@
     </message>
     <message>
         <source>Update Code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not found</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> Looked in %1: %2 not found.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> and </source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -748,6 +841,14 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Port %1 opened</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card restarts for its update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>%1 card removed: no answer</source>
         <translation type="unfinished"></translation>
     </message>
@@ -840,10 +941,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Port %1 opened</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Port %1 closed</source>
         <translation type="unfinished"></translation>
     </message>
@@ -857,6 +954,10 @@
     </message>
     <message>
         <source>Serial error on %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card answers from its boot loader for its update</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1233,6 +1334,50 @@ p, li { white-space: pre-wrap; }
     </message>
     <message>
         <source>KIP 2 </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Click to acknowledge; the Events window (Ctrl+E) lists every alarm</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Events...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>KIP %1 serial log...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>KIP %1 ALARM %2: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> (%1 more in Events)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No USB serial adapter found: connect the box&apos;s two USB cables to this computer; the slots connect by themselves. To try the controller without the box, start sablefold-demo.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> - the other slot or another program holds the port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>KIP %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: a firmware update is running. Closing now stops it: the card may be left in its boot loader without its program. The controller finds such a card at its next start and loads its code again. Close anyway?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Window closed during the update: the card may be left in its boot loader, to be found and loaded at the next start</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

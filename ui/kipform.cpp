@@ -7,6 +7,8 @@
 #include "ui_kipform.h"
 #include "update/kipupgrader.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QTimer>
 
 namespace EMS {
@@ -117,18 +119,33 @@ void KipForm::showStatus()
         ui->syncSourceFrame->setVisible(syncVisible);
 
     const KipUpgrader *upgrader = controller->upgrader();
-    if (upgrader->codeVersion() < 1)
+    const KipPort::KipCardType shown = controller->cardType();
+    // A file that is not there says so where its version would be: the reason its
+    // button stays disabled.
+    const bool codeMissing = shown != KipPort::NoCard && upgrader->codeFilePath().isEmpty();
+    const bool fpgaMissing = shown != KipPort::NoCard && upgrader->fpgaFilePath().isEmpty();
+    if (codeMissing)
+        ui->firmwareAvailableLabel->setText(tr("not found"));
+    else if (upgrader->codeVersion() < 1)
         ui->firmwareAvailableLabel->clear();
     else
         ui->firmwareAvailableLabel->setText(QString::number(upgrader->codeVersion()));
-    ui->fpgaAvailableLabel->setText(upgrader->fpgaVersion());
-    const KipPort::KipCardType shown = controller->cardType();
+    ui->fpgaAvailableLabel->setText(fpgaMissing ? tr("not found") : upgrader->fpgaVersion());
     if (shown != KipPort::NoCard) {
-        ui->updateMessageLabel->setText(
-            tr("To update this card please ensure the firmware code %1 and the fpga code %2 are in the same "
-               "folder as the SablefoldController. Then use the buttons above.")
-                .arg(KipUpgrader::codeFileName(shown), KipUpgrader::fpgaFileName(shown)));
+        QString text = tr("To update this card please ensure the firmware code %1 and the fpga code %2 are in the same "
+                          "folder as the SablefoldController. Then use the buttons above.")
+                           .arg(KipUpgrader::codeFileName(shown), KipUpgrader::fpgaFileName(shown));
+        QStringList missing;
+        if (codeMissing)
+            missing << KipUpgrader::codeFileName(shown);
+        if (fpgaMissing)
+            missing << KipUpgrader::fpgaFileName(shown);
+        if (!missing.isEmpty())
+            text += tr(" Looked in %1: %2 not found.")
+                        .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()), missing.join(tr(" and ")));
+        ui->updateMessageLabel->setText(text);
     }
+    statusSinceUpdate = true;
 
     enableUpdateButtons(true);
 }
@@ -204,6 +221,12 @@ void KipForm::enableUpdateButtons(bool enabled)
     const int updateTabIndex = ui->tabWidget->indexOf(ui->updateTab);
     if (cardType != KipPort::NoCard && upgrader->updateRecommended()) {
         ui->updateRequiredButton->setEnabled(may);
+        if (!statusSinceUpdate) {
+            // The versions compared are still those from before the update just made.
+            ui->updateRecommendedLabel->hide();
+            ui->tabWidget->setTabText(updateTabIndex, tr("Update Code"));
+            return;
+        }
         // Brought to the front once per recommendation, not on every status.
         if (ui->tabWidget->tabText(updateTabIndex).endsWith(QLatin1Char('*')))
             return;
@@ -227,6 +250,8 @@ void KipForm::showUpdating(bool updating)
     } else {
         ui->progressBar->hide();
         ui->updatingLabel->clear();
+        if (controller->lastUpdateSucceeded())
+            statusSinceUpdate = false;
         enableUpdateButtons(true);
     }
 }

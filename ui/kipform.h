@@ -96,6 +96,10 @@ private:
     SlotController *controller = nullptr;
     CardPanel *panel = nullptr;
     OptocoreUpdatePanel *optocoreUpdatePanel = nullptr;
+    // False from a successful update's end until the card's next status: until then
+    // the card still reports the versions it had before, and the page would recommend
+    // the update just made.
+    bool statusSinceUpdate = true;
 };
 
 } // namespace EMS

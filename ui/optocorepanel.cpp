@@ -190,7 +190,7 @@ void OptocorePanel::receiveOtherCardType(KipPort::KipCardType cardType)
     if (dualMadi)
         ui->optocoreFrame->resize(213, 265);
     else
-        ui->optocoreFrame->resize(169, 229);
+        ui->optocoreFrame->resize(169, 236); // room for the "outputs from fibre" row and the frame's edge
     updateChannelCountLists();
     if (port)
         port->requestCardStatus();

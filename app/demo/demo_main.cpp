@@ -65,6 +65,9 @@ int main(int argc, char *argv[])
     out.flush();
 
     MainWindow window(nullptr, rig.lister());
+    // The demo looks like the real program; its title says it is not.
+    window.setWindowTitle(QCoreApplication::translate("Demo", "%1 - DEMO with simulated cards (no box connected)")
+                              .arg(window.windowTitle()));
     window.show();
     return application.exec();
 }
