@@ -2,6 +2,10 @@
 
 #include "common/logcategories.h"
 #include "common/udpconnection.h"
+#if __has_include("history/eventhistory.h")
+#include "history/eventhistory.h"
+#define SABLEFOLD_HAS_HISTORY 1
+#endif
 #include "remote/osccommandreceiver.h"
 #include "remote/oscstatepublisher.h"
 #include "slot/slotcontroller.h"
@@ -47,6 +51,19 @@ bool RemoteBridge::listenOn(const QHostAddress &address, quint16 port, const QLi
         connect(commandReceiver, &OscCommandReceiver::statusRequested, statePublisher, &OscStatePublisher::publishSlot);
     return true;
 }
+
+#ifdef SABLEFOLD_HAS_HISTORY
+void RemoteBridge::publishEventsOf(EventHistory *history)
+{
+    if (!statePublisher)
+        return;
+    connect(history, &EventHistory::eventRecorded, statePublisher, [this](const SlotEvent &event) {
+        statePublisher->publishEvent(event.slot, QStringLiteral("%1 %2: %3")
+                                                     .arg(SlotEvent::severityName(event.severity),
+                                                          SlotEvent::kindName(event.kind), event.text));
+    });
+}
+#endif
 
 namespace RemoteOptions {
 

@@ -13,6 +13,7 @@ class UdpConnection;
 
 namespace EMS {
 
+class EventHistory;
 class OscCommandReceiver;
 class OscStatePublisher;
 class SlotController;
@@ -34,6 +35,8 @@ public:
     void publishTo(const QHostAddress &address, quint16 port, const QList<SlotController *> &controllers);
     // Takes commands for the controllers on this address and port; false with the reason.
     bool listenOn(const QHostAddress &address, quint16 port, const QList<SlotController *> &controllers, QString *error);
+    // Publishes each new event of the history as /sablefold/kipN/event (when publishing).
+    void publishEventsOf(EventHistory *history);
 
 private:
     Common::UdpConnection *connection = nullptr;

@@ -41,12 +41,23 @@ QString linkStateName(KipPort::LinkState state)
     }
 }
 
+namespace {
+// The device the slot talks through; empty while it has none (the card port's name is
+// then not a device).
+QString deviceOf(const SlotController &slot)
+{
+    if (slot.fixedPortName().isEmpty() && slot.selectedPort() == 0)
+        return QString();
+    return slot.cardPort()->serialPortName();
+}
+} // namespace
+
 QJsonObject statusJson(const SlotController &slot)
 {
     QJsonObject object;
     object.insert(QStringLiteral("slot"), slot.slotIndex() + 1);
     object.insert(QStringLiteral("name"), slotName(slot.slotIndex()));
-    object.insert(QStringLiteral("port"), slot.cardPort()->serialPortName());
+    object.insert(QStringLiteral("port"), deviceOf(slot));
     object.insert(QStringLiteral("link"), linkStateName(slot.linkState()));
     const bool card = slot.cardType() != KipPort::NoCard;
     object.insert(QStringLiteral("cardType"), card ? SlotController::cardDisplayName(slot.cardType()) : QString());
@@ -68,7 +79,7 @@ QJsonObject statusJson(const SlotController &slot)
 QStringList statusLines(const SlotController &slot)
 {
     const QString name = slotName(slot.slotIndex());
-    const QString port = slot.cardPort()->serialPortName();
+    const QString port = deviceOf(slot);
     QStringList lines;
     if (slot.cardType() == KipPort::NoCard) {
         lines << QStringLiteral("%1  no card (port %2, link %3)")
