@@ -5,6 +5,8 @@
 #include "link/kipsendqueue.h"
 #include "link/fpgadownloader.h"
 #include "link/bootloaderupdater.h"
+#include "link/codeupdatejob.h"
+#include "link/fpgaupdatejob.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -30,7 +32,6 @@ constexpr int SilentWatchdogsBeforeReprobe = 3;
 // Zero bytes complete any frame the card's reader still waits on, and a boot loader
 // skips them between packets: both then hear the next thing sent from its start.
 constexpr int ResyncZeroBytes = 256;
-constexpr int FpgaRestartDelayMs = 5000;
 constexpr int MaxCutPayload = 248;
 
 constexpr int TypeError = 2;
@@ -110,12 +111,17 @@ KipPort::KipPort(QObject *parent, int slotIndex, EngineMessenger *engineMessenge
     watchdog->setTimerType(Qt::PreciseTimer);
     watchdog->setInterval(WatchdogIntervalMs);
     connect(watchdog, &QTimer::timeout, this, &KipPort::watchdogTimeout);
+
+    handBack = new QTimer(this);
+    handBack->setSingleShot(true);
+    handBack->setInterval(HandBackDelayMs);
+    handBack->setTimerType(Qt::PreciseTimer);
+    connect(handBack, &QTimer::timeout, this, &KipPort::restartAfterCodeUpdate);
 }
 
 KipPort::~KipPort()
 {
     delete updater;
-    delete fpgaUpdater;
 }
 
 // ---------------------------------------------------------------------------------
@@ -390,8 +396,8 @@ void KipPort::handleMessage(const Common::SerialMessage &message)
             keepAlive->start(FpgaKeepAliveIntervalMs);
             watchdog->start(FpgaWatchdogIntervalMs);
         }
-        if (fpgaUpdater)
-            fpgaUpdater->receiveMessage(message);
+        if (fpgaJob)
+            fpgaJob->receiveReply(message);
         break;
     }
     case 40:
@@ -700,9 +706,8 @@ void KipPort::startBootLoader(bool sendAutoBaud)
         // Not a message of ours, so neither logged nor counted: only the line's reset.
         kipConnection->writeData(QByteArray(ResyncZeroBytes, '\0'));
         updater->autoBaud();
-    } else {
-        QTimer::singleShot(HandBackDelayMs, updater, &Common::Updater::start);
     }
+    // Otherwise the code update job starts the boot loader once it has come up.
 }
 
 void KipPort::discardUpdater()
@@ -725,6 +730,28 @@ void KipPort::requestBootLoader()
     setLinkState(LinkBootLoader);
 }
 
+UpdateJob *KipPort::updateJob() const
+{
+    return latestJob && !latestJob->isFinished() ? latestJob : nullptr;
+}
+
+KipFpgaUpdater *KipPort::fpgaDownloader() const
+{
+    return fpgaJob ? fpgaJob->downloader() : nullptr;
+}
+
+template <typename Job>
+Job *KipPort::replaceJob(Job *&slot, Job *next)
+{
+    if (slot) {
+        slot->supersede();
+        slot->deleteLater();
+    }
+    slot = next;
+    latestJob = next;
+    return next;
+}
+
 void KipPort::updateCode(QString fileName)
 {
     if (!QFile::exists(fileName)) {
@@ -733,13 +760,9 @@ void KipPort::updateCode(QString fileName)
         return;
     }
     codeFile = fileName;
-    // A probe that no boot loader has answered yet was made with the old file name:
-    // replace it, so the card gets the file that was asked for and nothing else. Its
-    // queue block is lifted too, so the "boot loader" request reaches the card.
-    if (updater && (updaterResultTaken || linkState() != LinkBootLoader))
-        discardUpdater();
-    requestBootLoader();
-    startBootLoader(false);
+    CodeUpdateJob *job = replaceJob(codeJob, new CodeUpdateJob(this, fileName));
+    job->start();
+    emit updateJobStarted(job);
 }
 
 void KipPort::updateStarted(bool started)
@@ -764,12 +787,25 @@ void KipPort::finishCodeUpdate(bool successful)
     // no update to end, and stopping the timers would leave the slot deaf for good.
     if (!updater || updaterResultTaken)
         return;
+    if (codeJob && !codeJob->isFinished()) {
+        codeJob->takeResult(successful);
+        return;
+    }
+    // The connection probe: a card running its application answers it with 0xAA. Its
+    // end is the port's own; no update job hears of it.
+    finishBootLoaderSession(successful);
+}
+
+void KipPort::finishBootLoaderSession(bool successful)
+{
+    if (!updater || updaterResultTaken)
+        return;
     updaterResultTaken = true;
     keepAlive->stop();
     watchdog->stop();
     if (successful)
         emit statusMessage(tr("Code update successful"));
-    QTimer::singleShot(HandBackDelayMs, this, &KipPort::restartAfterCodeUpdate);
+    handBack->start();
     emit updateFinished(successful);
 }
 
@@ -803,7 +839,7 @@ void KipPort::updateFpga(QString fileName)
     keepAlive->stop();
     watchdog->stop();
     startFpgaUpdate(fileName);
-    if (!fpgaUpdater) {
+    if (!fpgaDownloader()) {
         // The file went away between the two looks: nothing runs, keep listening.
         keepAlive->start(KeepAliveIntervalMs);
         watchdog->start(WatchdogIntervalMs);
@@ -816,45 +852,26 @@ void KipPort::startFpgaUpdate(const QString &fileName)
         emit statusMessage(tr("File not found: ") + fileName);
         return;
     }
-    if (!fpgaUpdater) {
-        fpgaUpdater = new KipFpgaUpdater(nullptr, fileName);
-        connect(fpgaUpdater, &KipFpgaUpdater::sendMessage, this, &KipPort::sendMessage);
-        connect(fpgaUpdater, &KipFpgaUpdater::progress, this, &KipPort::updateProgress);
-        connect(fpgaUpdater, &KipFpgaUpdater::finished, this, &KipPort::finishFpgaUpdate);
-        connect(fpgaUpdater, &KipFpgaUpdater::statusMessage, this, &KipPort::statusMessage);
+    // A download already running starts over from its first packet, as one job.
+    if (fpgaDownloader()) {
+        fpgaJob->start();
+        return;
     }
-    fpgaUpdater->start();
+    FpgaUpdateJob *job = replaceJob(fpgaJob, new FpgaUpdateJob(this, fileName));
+    job->start();
+    emit updateJobStarted(job);
 }
 
 void KipPort::finishFpgaUpdate(bool successful)
 {
-    if (!fpgaUpdater)
-        return;
-    // Reached from inside the downloader's own signal: delete it once control is back
-    // in the event loop.
-    fpgaUpdater->disconnect(this);
-    fpgaUpdater->deleteLater();
-    fpgaUpdater = nullptr;
-    if (!successful) {
-        // Whatever the card did with its flash, the slot must keep listening to it at
-        // the normal rhythm; an erase that was never answered would otherwise leave
-        // both timers stopped for good.
-        keepAlive->start(KeepAliveIntervalMs);
-        watchdog->start(WatchdogIntervalMs);
-        emit updateFinished(false);
-        return;
-    }
-    emit statusMessage(tr("FPGA update successful"));
-    keepAlive->stop();
-    watchdog->stop();
-    QTimer::singleShot(FpgaRestartDelayMs, Qt::PreciseTimer, this, &KipPort::restartAfterFpgaUpdate);
+    if (fpgaJob)
+        fpgaJob->finishDownload(successful);
 }
 
 void KipPort::restartAfterFpgaUpdate()
 {
-    emit updateFinished(true);
-    keepAlive->start(KeepAliveIntervalMs);
-    watchdog->start(WatchdogIntervalMs);
+    if (fpgaJob)
+        fpgaJob->finishRestart();
 }
 
 } // namespace EMS

@@ -2,6 +2,7 @@
 
 #include "link/framescanner.h"
 #include "link/serialmessage.h"
+#include "link/updatejob.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -15,7 +16,9 @@ class Updater;
 
 namespace EMS {
 
+class CodeUpdateJob;
 class EngineMessenger;
+class FpgaUpdateJob;
 class KipConnection;
 class KipFpgaUpdater;
 class KipSendQueue;
@@ -122,7 +125,11 @@ public:
     QTimer *watchdogTimer() const { return watchdog; }
     KipSendQueue *sendQueue() const { return queue; }
     Common::Updater *bootLoaderUpdater() const { return updater; }
-    KipFpgaUpdater *fpgaDownloader() const { return fpgaUpdater; }
+    KipFpgaUpdater *fpgaDownloader() const;
+    // Single-shot: gives the line back to framed messages after the boot loader's answer.
+    QTimer *handBackTimer() const { return handBack; }
+    // The code or FPGA update this port runs now, or null. The port owns it.
+    UpdateJob *updateJob() const;
     int receiveBufferBytes() const { return scanner.bufferedBytes(); }
 
 signals:
@@ -139,6 +146,8 @@ signals:
     void updateProgress(int percent);
     void updateFinished(bool success);
     void updating(bool updating);
+    // A code or FPGA update has started here; the job reports its one result.
+    void updateJobStarted(EMS::UpdateJob *job);
     void optocoreUpdateMessage(Common::SerialMessage *message);
     void kipCardTypeChanged(KipPort::KipCardType cardType);
     void hardwareStatusChanged();
@@ -215,6 +224,10 @@ private slots:
     void restartAfterFpgaUpdate();
 
 private:
+    // The update jobs carry the update flow on the port's line and timers.
+    friend class CodeUpdateJob;
+    friend class FpgaUpdateJob;
+
     void setLinkState(LinkState state);
     void handleMessage(const Common::SerialMessage &message);
     void handleHardwareStatus(const Common::SerialMessage &message);
@@ -225,11 +238,16 @@ private:
     void sendByteCommand(int type, int param, uchar value);
     void routeReceivedData(bool toBootLoader);
     void discardUpdater();
+    void finishBootLoaderSession(bool successful);
+    template <typename Job>
+    Job *replaceJob(Job *&slot, Job *next);
 
     QString codeFile;
     KipConnection *kipConnection = nullptr;
     Common::Updater *updater = nullptr;
-    KipFpgaUpdater *fpgaUpdater = nullptr;
+    CodeUpdateJob *codeJob = nullptr;
+    FpgaUpdateJob *fpgaJob = nullptr;
+    UpdateJob *latestJob = nullptr;
     Common::FrameScanner scanner;
     HardwareStatus status;
     quint8 syncSourceCode = 253;
@@ -237,6 +255,7 @@ private:
     KipSendQueue *queue = nullptr;
     QTimer *keepAlive = nullptr;
     QTimer *watchdog = nullptr;
+    QTimer *handBack = nullptr;
     int receivedCount = 0;
     int sentCount = 0;
     int receiveErrorCount = 0;

@@ -7,16 +7,18 @@
 
 #include <QTimer>
 
-CardSimulator::CardSimulator(QObject *parent, StartMode mode)
-    : QObject(parent), pty(new PseudoTerminal(this)), loader(new BootLoaderEmulator(this)),
+CardSimulator::CardSimulator(QObject *parent, StartMode mode, Link link)
+    : QObject(parent), pty(link == PseudoTerminalLink ? new PseudoTerminal(this) : nullptr), loader(new BootLoaderEmulator(this)),
       application(new CardFirmware(this)), latencyTimer(new QTimer(this))
 {
     clock.start();
     latencyTimer->setSingleShot(true);
     connect(latencyTimer, &QTimer::timeout, this, &CardSimulator::deliverDue);
 
-    connect(pty, &PseudoTerminal::bytesReceived, this, &CardSimulator::receiveFromHost);
-    connect(pty, &PseudoTerminal::openChanged, this, &CardSimulator::linkChanged);
+    if (pty) {
+        connect(pty, &PseudoTerminal::bytesReceived, this, &CardSimulator::receiveFromHost);
+        connect(pty, &PseudoTerminal::openChanged, this, &CardSimulator::linkChanged);
+    }
     connect(loader, &BootLoaderEmulator::bytesToHost, this, [this](const QByteArray &bytes) { answer(bytes, true); });
     connect(loader, &BootLoaderEmulator::resetRequested, this, &CardSimulator::leaveBootLoader);
     connect(application, &CardFirmware::bytesToHost, this, [this](const QByteArray &bytes) { answer(bytes, false); });
@@ -34,12 +36,12 @@ CardSimulator::~CardSimulator() = default;
 
 QString CardSimulator::portName() const
 {
-    return pty->slavePath();
+    return pty ? pty->slavePath() : QString();
 }
 
 bool CardSimulator::setLinkPath(const QString &path)
 {
-    return pty->setLinkPath(path);
+    return pty && pty->setLinkPath(path);
 }
 
 void CardSimulator::setInBootLoader(bool bootLoader)
@@ -88,7 +90,8 @@ void CardSimulator::setRealisticLine(bool on, int latencyMs)
     if (!lineModel) {
         lineModel = new SerialLineModel(this);
         connect(lineModel, &SerialLineModel::byteAtCard, this, [this](char byte) { route(QByteArray(1, byte)); });
-        connect(lineModel, &SerialLineModel::packetAtHost, pty, &PseudoTerminal::write);
+        if (pty)
+            connect(lineModel, &SerialLineModel::packetAtHost, pty, &PseudoTerminal::write);
     }
     lineModel->setLatencyMs(latencyMs);
 }
@@ -138,6 +141,11 @@ void CardSimulator::deliverDue()
 
 void CardSimulator::transmit(const QByteArray &bytes)
 {
+    if (!pty) {
+        if (inProcessLinkUp)
+            emit bytesToHost(bytes);
+        return;
+    }
     if (lineModel) {
         if (!pty->isOpen())
             return;
@@ -170,15 +178,27 @@ void CardSimulator::dropLink()
     latencyTimer->stop();
     if (lineModel)
         lineModel->clear();
-    pty->close();
+    if (pty) {
+        pty->close();
+    } else if (inProcessLinkUp) {
+        inProcessLinkUp = false;
+        emit linkChanged(false);
+    }
 }
 
 bool CardSimulator::restoreLink()
 {
+    if (!pty) {
+        if (!inProcessLinkUp) {
+            inProcessLinkUp = true;
+            emit linkChanged(true);
+        }
+        return true;
+    }
     return pty->isOpen() || pty->open();
 }
 
 bool CardSimulator::isLinkUp() const
 {
-    return pty->isOpen();
+    return pty ? pty->isOpen() : inProcessLinkUp;
 }

@@ -48,13 +48,19 @@ class CardSimulator : public QObject
 
 public:
     enum StartMode { StartApplication, StartBootLoader };
+    // Behind a pseudo-terminal, or in this process: then the host's bytes come in through
+    // receiveFromHost() and the answers leave only as bytesToHost(), so a unit test can
+    // put the card behind an in-process transport without any terminal.
+    enum Link { PseudoTerminalLink, InProcessLink };
 
-    explicit CardSimulator(QObject *parent = nullptr, StartMode mode = StartApplication);
+    explicit CardSimulator(QObject *parent = nullptr, StartMode mode = StartApplication,
+                           Link link = PseudoTerminalLink);
     ~CardSimulator() override;
 
-    // The path for QSerialPort::setPortName.
+    // The path for QSerialPort::setPortName (empty in this process).
     QString portName() const;
     bool setLinkPath(const QString &path);
+    // The far end of the link; only behind a pseudo-terminal.
     PseudoTerminal &terminal() const { return *pty; }
     CardFirmware &firmware() const { return *application; }
     BootLoaderEmulator &bootLoader() const { return *loader; }
@@ -95,15 +101,19 @@ signals:
     void imageInstalled(QByteArray image);
     void linkChanged(bool up);
 
-private:
+public slots:
+    // What the host wrote; a pseudo-terminal's card is fed by its terminal.
     void receiveFromHost(const QByteArray &bytes);
+
+private:
     void route(const QByteArray &bytes);
     void answer(const QByteArray &bytes, bool fromBootLoader);
     void deliverDue();
     void transmit(const QByteArray &bytes);
     void leaveBootLoader();
 
-    PseudoTerminal *pty;
+    PseudoTerminal *pty = nullptr;
+    bool inProcessLinkUp = true;
     BootLoaderEmulator *loader;
     CardFirmware *application;
     bool inBootLoader = false;

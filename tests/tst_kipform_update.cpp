@@ -158,7 +158,7 @@ private slots:
         QPointer<KipUpgrader> first = slot.form.cardUpgrader();
         QCoreApplication::processEvents(); // the port takes the code stage
         emit slot.port.updateProgress(100);
-        emit slot.port.updateFinished(true);
+        slot.port.finishCodeUpdate(true); // the boot loader's answer after the card's reset
         QCOMPARE(slot.bar()->value(), 50);
         QVERIFY(first->stageDelayTimer()->isActive());
         for (int tick = 0; tick < RestTicks; ++tick)

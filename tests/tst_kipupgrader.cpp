@@ -1,12 +1,15 @@
 #include "support/builtinfirmware.h"
 #include "support/uitestsupport.h"
 
+#include "link/fpgaupdatejob.h"
 #include "link/kipport.h"
 #include "update/kipupgrader.h"
+#include "update/updatealljob.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -149,7 +152,7 @@ private slots:
         QCOMPARE(slot.arm.count(), 1);
         for (int percent : {0, 37, 100})
             emit slot.port.updateProgress(percent);
-        emit slot.port.updateFinished(failingStage != 1);
+        slot.port.finishCodeUpdate(failingStage != 1); // the boot loader's answer after the card's reset
         if (failingStage != 1) {
             QCOMPARE(slot.upgrader.stage(), 1);
             emit slot.port.updateFinished(false); // the port's probe of the restarted card
@@ -170,8 +173,8 @@ private slots:
             emit slot.port.updateFinished(false); // the port still holds its downloader: not the download's
             QCOMPARE(slot.finished.count(), 0);
             slot.port.finishFpgaUpdate(failingStage == 0); // the downloader goes; a success is reported later
-            if (failingStage == 0)
-                emit slot.port.updateFinished(true);
+            if (failingStage == 0) // the card loads its new image meanwhile
+                QVERIFY(fire(qobject_cast<EMS::FpgaUpdateJob *>(slot.port.updateJob())->restartPauseTimer(), 5000));
         }
         emit slot.port.updateFinished(false);
         QCOMPARE(slot.finished, QList<QVariantList>{{failingStage == 0}});
@@ -181,12 +184,120 @@ private slots:
         slot.upgrader.upgradeCode();
         QCoreApplication::processEvents();
         emit slot.port.updateProgress(80);
-        emit slot.port.updateFinished(true);
+        slot.port.finishCodeUpdate(true);
         QCOMPARE(slot.progress, QList<QVariantList>{{80}});
         QCOMPARE(slot.finished, (QList<QVariantList>{{failingStage == 0}, {true}}));
         QVERIFY(!slot.upgrader.stageDelayTimer()->isActive());
         QCOMPARE(slot.arm.count(), 2);
         QCOMPARE(slot.fpga.count(), failingStage == 1 ? 0 : 1);
+    }
+
+    // Cancelled in any state, the run ends with one failure, the stage's job (also one the
+    // port takes only after the cancel) is cancelled, and nothing of the run starts later.
+    void cancel_data()
+    {
+        QTest::addColumn<QString>("at");
+        QTest::newRow("code stage not yet taken by the port") << "handover";
+        QTest::newRow("code stage") << "code";
+        QTest::newRow("pause after the code") << "afterCode";
+        QTest::newRow("waiting for the card") << "waiting";
+        QTest::newRow("pause before the FPGA") << "beforeFpga";
+        QTest::newRow("FPGA stage") << "fpga";
+    }
+    void cancel()
+    {
+        QFETCH(QString, at);
+        Slot slot;
+        writeFile(appFile(codeName), UpdateTest::codeImage(12, 60));
+        writeFile(appFile(fpgaName), UpdateTest::fpgaImage("2015/01/02", 80));
+        slot.cardReports(KipPort::Hydra, 3, "2014/06/15");
+        QSignalSpy states(&slot.upgrader, &KipUpgrader::stateChanged);
+        QSignalSpy jobs(&slot.port, &KipPort::updateJobStarted);
+        slot.upgrader.upgradeAsRequired();
+        using State = KipUpgrader::State;
+        const QList<std::pair<QString, State>> path{{"handover", State::CodeStage}, {"code", State::CodeStage},
+            {"afterCode", State::AfterCodePause}, {"waiting", State::WaitingForCard},
+            {"beforeFpga", State::BeforeFpgaPause}, {"fpga", State::FpgaStage}};
+        for (const auto &step : path) {
+            QCOMPARE(slot.upgrader.state(), step.second);
+            if (step.first == at)
+                break;
+            if (step.first == "handover")
+                QCoreApplication::processEvents();
+            else if (step.first == "code")
+                slot.port.finishCodeUpdate(true);
+            else if (step.first == "afterCode") {
+                slot.cardReports(KipPort::NoCard, 0, "");
+                QVERIFY(fire(slot.upgrader.stageDelayTimer(), 2000));
+            } else if (step.first == "waiting")
+                slot.cardReports(KipPort::Hydra, 12, "2014/06/15");
+            else
+                QVERIFY(fire(slot.upgrader.fpgaDelayTimer(), 2000));
+        }
+        for (QTimer *pause : {slot.upgrader.stageDelayTimer(), slot.upgrader.fpgaDelayTimer()})
+            QCOMPARE(pause->timerType(), Qt::PreciseTimer); // a coarse 2 s pause may end 100 ms early
+        QPointer<EMS::UpdateJob> job = slot.upgrader.stageJob();
+        QCOMPARE(bool(job), at == "code" || at == "fpga");
+        slot.upgrader.cancel();
+        slot.upgrader.cancel();
+        QCOMPARE(slot.upgrader.state(), State::Idle);
+        QCOMPARE(slot.finished, QList<QVariantList>{{false}});
+        QVERIFY(!slot.upgrader.stageDelayTimer()->isActive() && !slot.upgrader.fpgaDelayTimer()->isActive());
+        QCoreApplication::processEvents(); // a code stage still queued for the port starts now
+        if (at == "handover") {
+            QCOMPARE(jobs.count(), 1);
+            job = jobs.first().at(0).value<EMS::UpdateJob *>();
+        }
+        if (job)
+            QCOMPARE(job->state(), EMS::UpdateJob::State::Cancelled);
+        slot.cardReports(KipPort::Hydra, 12, "2014/06/15");
+        slot.port.finishCodeUpdate(true);
+        QCOMPARE(slot.fpga.count(), at == "fpga" ? 1 : 0);
+        QCOMPARE(slot.finished.count(), 1);
+        QCOMPARE(states.last().at(0).value<State>(), State::Idle);
+    }
+
+    // "Update all" as a job: one result from the two stages, progress on one scale; a
+    // cancel between the stages ends it Cancelled, and the upgrader's own report of the
+    // cancelled run is not taken for a failure.
+    void updateAllJob_data()
+    {
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("both stages") << false;
+        QTest::newRow("cancelled while the card restarts") << true;
+    }
+    void updateAllJob()
+    {
+        QFETCH(bool, cancelled);
+        Slot slot;
+        writeFile(appFile(codeName), UpdateTest::codeImage(12, 60));
+        writeFile(appFile(fpgaName), UpdateTest::fpgaImage("2015/01/02", 80));
+        slot.cardReports(KipPort::Hydra, 3, "2014/06/15");
+        EMS::UpdateAllJob job(&slot.upgrader);
+        QSignalSpy finished(&job, &EMS::UpdateJob::finished), progress(&job, &EMS::UpdateJob::progressChanged);
+        job.start();
+        QCoreApplication::processEvents();
+        emit slot.port.updateProgress(60);
+        emit slot.port.updateProgress(100);
+        slot.port.finishCodeUpdate(true);
+        QCOMPARE(job.state(), EMS::UpdateJob::State::Restarting);
+        QCOMPARE(job.stage(), KipUpgrader::State::AfterCodePause);
+        if (cancelled) {
+            job.cancel();
+        } else {
+            QVERIFY(fire(slot.upgrader.stageDelayTimer(), 2000));
+            QVERIFY(fire(slot.upgrader.fpgaDelayTimer(), 2000));
+            QCOMPARE(job.state(), EMS::UpdateJob::State::Running);
+            emit slot.port.updateProgress(100);
+            slot.port.finishFpgaUpdate(true);
+            QVERIFY(fire(qobject_cast<EMS::FpgaUpdateJob *>(slot.port.updateJob())->restartPauseTimer(), 5000));
+        }
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.first().at(0).value<EMS::UpdateResult>().outcome,
+                 cancelled ? EMS::UpdateResult::Outcome::Cancelled : EMS::UpdateResult::Outcome::Succeeded);
+        QCOMPARE(slot.finished, QList<QVariantList>{{!cancelled}});
+        QCOMPARE(progress.first().at(0).toInt(), 30);
+        QCOMPARE(job.progress(), cancelled ? 50 : 100);
     }
 };
 

@@ -188,6 +188,45 @@
     </message>
 </context>
 <context>
+    <name>EMS::EventHistory</name>
+    <message>
+        <source>KIP %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>info</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ALARM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (%2 times)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Slot</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Severity</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EMS::HydraPanel</name>
     <message>
         <source>Locked</source>
@@ -355,6 +394,14 @@
     </message>
     <message>
         <source>FPGA update successful</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Code update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA update failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -552,6 +599,13 @@
     </message>
 </context>
 <context>
+    <name>EMS::OptocoreUpdateJob</name>
+    <message>
+        <source>No Optocore updater</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EMS::OptocoreUpdatePanel</name>
     <message>
         <source>Build.txt file not found</source>
@@ -673,6 +727,212 @@
     </message>
     <message>
         <source>update failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::SlotEventRecorder</name>
+    <message>
+        <source>device not found</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>permission denied, or another program holds it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>already open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the adapter went away</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>read error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>write error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>timeout</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>error %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card removed: no answer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card out of reach: port closed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 card found (firmware %2, FPGA %3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Card type changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Firmware version changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA version changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Card reports an implausible temperature: raw value %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Temperature %1 °C, above the limit of %2 °C</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Temperature back to %1 °C</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rack on %1, PSU %2, %3 rail</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rack supply report not understood: port %1, PSU %2, rail %3 V, raw value %4 V</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 at %2 V, outside ±10 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 back to %2 V</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MADI A</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MADI B</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>input %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 input %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 lost lock: the box&apos;s clock source</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 lost lock</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 not locked</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 locked again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sync source changed from %1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sample rate changed from %1 Hz to %2 Hz</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Port %1 opened</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Port %1 closed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not open %1: busy (the other slot or another program holds it) or not available</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Link lost on %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Serial error on %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The card answers from its boot loader, without its program</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Code</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FPGA</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 update started: %2, version %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update not started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update successful after %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed after %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Optocore module update failed after %1 s: no progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed after %1 s: no progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Optocore module update started</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Optocore module update ended after %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EMS::UpdateAllJob</name>
+    <message>
+        <source>No upgrader</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update failed</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

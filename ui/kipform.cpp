@@ -1,9 +1,7 @@
 #include "ui/kipform.h"
 
-#include "ui/aespanel.h"
 #include "ui/cardpanel.h"
-#include "ui/hydrapanel.h"
-#include "ui/madipanel.h"
+#include "ui/cardpanelfactory.h"
 #include "ui/optocorepanel.h"
 #include "ui/optocoreupdatepanel.h"
 #include "ui_kipform.h"
@@ -49,43 +47,31 @@ KipForm::~KipForm()
     delete ui;
 }
 
-QString KipForm::cardDisplayName(KipPort::KipCardType cardType)
-{
-    return SlotController::cardDisplayName(cardType);
-}
+// ---------------------------------------------------------------------------------
+// The slots the window and the generated form call: the slot controller does the work.
 
-KipPort::KipCardType KipForm::shownCardType() const
-{
-    return controller ? controller->cardType() : KipPort::NoCard;
-}
-
-KipPort::KipCardType KipForm::otherSlotCardType() const
-{
-    return controller ? controller->otherSlotCardType() : KipPort::NoCard;
-}
-
-KipUpgrader *KipForm::cardUpgrader() const
-{
-    return controller ? controller->upgrader() : nullptr;
-}
-
-QTimer *KipForm::updateWatchdog() const
-{
-    return controller ? controller->updateWatchdog() : nullptr;
-}
-
-bool KipForm::isShowingUpdate() const
-{
-    return controller && controller->isUpdating();
-}
+void KipForm::setupSerialPorts() { if (controller) controller->scanPorts(); }
+void KipForm::serialPortError(QSerialPort::SerialPortError error) { if (controller) controller->serialPortError(error); }
+void KipForm::recoverFromSerialPortError() { if (controller) controller->recoverFromSerialPortError(); }
+void KipForm::displaySlotStatus() { if (controller) controller->showHardwareStatus(); }
+void KipForm::displaySyncSource(QString name, bool isAuto) { if (controller) controller->receiveSyncSource(name, isAuto); }
+void KipForm::setOtherCardType(KipPort::KipCardType type) { if (controller) controller->setOtherCardType(type); }
+void KipForm::updateProgress(int percent) { if (controller) controller->receiveUpdateProgress(percent); }
+void KipForm::updateFinished(bool success) { if (controller) controller->receiveUpdateFinished(success); }
+void KipForm::updateTimeout() { if (controller) controller->updateTimeout(); }
+void KipForm::on_codeUpdateButton_clicked() { if (controller) controller->updateCode(); }
+void KipForm::on_fpgaUpdateButton_clicked() { if (controller) controller->updateFpga(); }
+void KipForm::on_updateRequiredButton_clicked() { if (controller) controller->updateAsRequired(); }
+void KipForm::optocoreUpdating(bool updating) { if (controller) controller->optocoreUpdating(updating); }
 
 // ---------------------------------------------------------------------------------
-// Serial port
+// Serial ports
 
-void KipForm::setupSerialPorts()
+void KipForm::on_connectionComboBox_activated(int)
 {
+    // The item's text is the port name, a blank and the port's description.
     if (controller)
-        controller->scanPorts();
+        controller->choosePort(ui->connectionComboBox->currentText().section(QLatin1Char(' '), 0, 0));
 }
 
 void KipForm::showPorts()
@@ -98,32 +84,8 @@ void KipForm::showPorts()
     combo->setCurrentIndex(controller->selectedPort());
 }
 
-void KipForm::on_connectionComboBox_activated(int)
-{
-    if (controller)
-        controller->choosePort(ui->connectionComboBox->currentText().section(QLatin1Char(' '), 0, 0));
-}
-
-void KipForm::serialPortError(QSerialPort::SerialPortError error)
-{
-    if (controller)
-        controller->serialPortError(error);
-}
-
-void KipForm::recoverFromSerialPortError()
-{
-    if (controller)
-        controller->recoverFromSerialPortError();
-}
-
 // ---------------------------------------------------------------------------------
 // What the card reports
-
-void KipForm::displaySlotStatus()
-{
-    if (controller)
-        controller->showHardwareStatus();
-}
 
 void KipForm::showStatus()
 {
@@ -171,18 +133,6 @@ void KipForm::showStatus()
     enableUpdateButtons(true);
 }
 
-void KipForm::displaySyncSource(QString syncSourceName, bool isAuto)
-{
-    if (controller)
-        controller->receiveSyncSource(syncSourceName, isAuto);
-}
-
-void KipForm::setOtherCardType(KipPort::KipCardType type)
-{
-    if (controller)
-        controller->setOtherCardType(type);
-}
-
 void KipForm::selectPanel(KipPort::KipCardType type)
 {
     if (optocoreUpdatePanel) {
@@ -200,35 +150,17 @@ void KipForm::selectPanel(KipPort::KipCardType type)
         panel = nullptr;
     }
 
-    CardPanel *created = nullptr;
-    switch (type) {
-    case KipPort::MadiBnc:
-    case KipPort::MadiCat5:
-        created = new MadiPanel(port, ui->controlTab);
-        break;
-    case KipPort::Aes:
-        created = new AesPanel(port, ui->controlTab);
-        break;
-    case KipPort::Dante:
-        created = new OptocorePanel(port, ui->controlTab, KipPort::NoCard);
-        break;
-    case KipPort::Optocore: {
+    CardPanel *created = createCardPanel(type, port, ui->controlTab, controller->otherSlotCardType());
+    if (!created)
+        return;
+    if (type == KipPort::Optocore) {
         // The Optocore card carries the other slot's channels, so its panel follows
         // that card's type and the system rate.
-        OptocorePanel *optocore = new OptocorePanel(port, ui->controlTab, controller->otherSlotCardType());
+        auto *optocore = static_cast<OptocorePanel *>(created);
         connect(this, &KipForm::sampleRateChanged, optocore, &OptocorePanel::receiveSystemSampleRate);
         connect(this, &KipForm::otherCardTypeChanged, optocore, &OptocorePanel::receiveOtherCardType);
         emit otherCardTypeChanged(controller->otherSlotCardType());
-        created = optocore;
-        break;
     }
-    case KipPort::Hydra:
-        created = new HydraPanel(port, ui->controlTab);
-        break;
-    default:
-        return;
-    }
-
     panel = created;
     connect(panel, &CardPanel::syncLockStateChanged, this, &KipForm::syncLockStateChanged);
     panel->move(16, 58);
@@ -297,44 +229,6 @@ void KipForm::showUpdating(bool updating)
         ui->updatingLabel->clear();
         enableUpdateButtons(true);
     }
-}
-
-void KipForm::on_codeUpdateButton_clicked()
-{
-    controller->updateCode();
-}
-
-void KipForm::on_fpgaUpdateButton_clicked()
-{
-    controller->updateFpga();
-}
-
-void KipForm::on_updateRequiredButton_clicked()
-{
-    controller->updateAsRequired();
-}
-
-void KipForm::optocoreUpdating(bool updating)
-{
-    controller->optocoreUpdating(updating);
-}
-
-void KipForm::updateProgress(int percent)
-{
-    if (controller)
-        controller->receiveUpdateProgress(percent);
-}
-
-void KipForm::updateFinished(bool success)
-{
-    if (controller)
-        controller->receiveUpdateFinished(success);
-}
-
-void KipForm::updateTimeout()
-{
-    if (controller)
-        controller->updateTimeout();
 }
 
 } // namespace EMS

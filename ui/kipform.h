@@ -43,15 +43,18 @@ public:
     // The slot this form shows; null for an inert form.
     SlotController *slotController() const { return controller; }
     CardPanel *cardPanel() const { return panel; }
-    KipPort::KipCardType shownCardType() const;
-    KipPort::KipCardType otherSlotCardType() const;
-    KipUpgrader *cardUpgrader() const;
+    KipPort::KipCardType shownCardType() const { return controller ? controller->cardType() : KipPort::NoCard; }
+    KipPort::KipCardType otherSlotCardType() const
+    {
+        return controller ? controller->otherSlotCardType() : KipPort::NoCard;
+    }
+    KipUpgrader *cardUpgrader() const { return controller ? controller->upgrader() : nullptr; }
     OptocoreUpdatePanel *updatePanel() const { return optocoreUpdatePanel; }
-    QTimer *updateWatchdog() const;
+    QTimer *updateWatchdog() const { return controller ? controller->updateWatchdog() : nullptr; }
     // The update page shows an update under way.
-    bool isShowingUpdate() const;
+    bool isShowingUpdate() const { return controller && controller->isUpdating(); }
 
-    static QString cardDisplayName(KipPort::KipCardType cardType);
+    static QString cardDisplayName(KipPort::KipCardType cardType) { return SlotController::cardDisplayName(cardType); }
 
     // Replaces the card panel by the one for the card type (none for types without one).
     void selectPanel(KipPort::KipCardType cardType);

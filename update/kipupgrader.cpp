@@ -2,6 +2,8 @@
 
 #include "common/logcategories.h"
 #include "common/resources.h"
+#include "link/codeupdatejob.h"
+#include "link/fpgaupdatejob.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -30,15 +32,19 @@ KipUpgrader::KipUpgrader(KipPort *port, QObject *parent)
 {
     // The built-in firmware folder is empty at run time until registered.
     Common::initResources();
+    qRegisterMetaType<EMS::KipUpgrader::State>("EMS::KipUpgrader::State");
 
     afterCodeTimer = new QTimer(this);
     afterCodeTimer->setSingleShot(true);
     afterCodeTimer->setInterval(StageDelayMs);
+    // Two seconds is where Qt makes a timer coarse; the card's restart is timed closer.
+    afterCodeTimer->setTimerType(Qt::PreciseTimer);
     connect(afterCodeTimer, &QTimer::timeout, this, &KipUpgrader::attemptToUpgradeFPGA);
 
     beforeFpgaTimer = new QTimer(this);
     beforeFpgaTimer->setSingleShot(true);
     beforeFpgaTimer->setInterval(StageDelayMs);
+    beforeFpgaTimer->setTimerType(Qt::PreciseTimer);
     connect(beforeFpgaTimer, &QTimer::timeout, this, [this]() { startFpgaStage(fpgaPath); });
 
     if (!port)
@@ -50,13 +56,11 @@ KipUpgrader::KipUpgrader(KipPort *port, QObject *parent)
     connect(this, &KipUpgrader::startFPGAUpdate, port, &KipPort::updateFpga, Qt::DirectConnection);
     connect(this, &KipUpgrader::startARMUpdate, this, &KipUpgrader::updateStarted);
     connect(this, &KipUpgrader::startFPGAUpdate, this, &KipUpgrader::updateStarted);
-    // Queued behind the port's own call, so this runs right after the port took the
-    // code stage.
-    connect(this, &KipUpgrader::startARMUpdate, this,
-            [this]() { codeStageHandedOver = true; }, Qt::QueuedConnection);
 
+    // Progress is relayed whoever writes the card (also a card found in its boot loader
+    // when the port opened); results come only from the jobs this upgrader took.
     connect(port, &KipPort::updateProgress, this, &KipUpgrader::receiveProgress);
-    connect(port, &KipPort::updateFinished, this, &KipUpgrader::receiveFinished);
+    connect(port, &KipPort::updateJobStarted, this, &KipUpgrader::takeJob);
     connect(port, &KipPort::kipCardTypeChanged, this, &KipUpgrader::receiveKipCardType);
 
     receiveKipCardType(port->cardType());
@@ -136,20 +140,51 @@ void KipUpgrader::receiveKipCardType(KipPort::KipCardType type)
     fpgaPath = findFirmware(fpgaFileName(type));
     availableFpgaVersion = fpgaPath.isEmpty() ? QString() : fpgaVersionOf(readAll(fpgaPath));
 
-    if (fpgaPending)
+    if (currentState == State::WaitingForCard)
         attemptToUpgradeFPGA();
+}
+
+int KipUpgrader::stage() const
+{
+    switch (currentState) {
+    case State::AfterCodePause:
+    case State::WaitingForCard:
+    case State::BeforeFpgaPause:
+        return 1;
+    case State::FpgaStage:
+        return bothStages ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+void KipUpgrader::setState(State state)
+{
+    if (currentState == state)
+        return;
+    currentState = state;
+    emit stateChanged(state);
+}
+
+void KipUpgrader::beginRun(bool both)
+{
+    // A run started over a running one replaces it; the old stage's job ends unheard.
+    dropJob();
+    afterCodeTimer->stop();
+    beforeFpgaTimer->stop();
+    bothStages = both;
 }
 
 void KipUpgrader::upgradeAsRequired()
 {
     if (!port)
         return;
-    currentStage = 0;
     const KipPort::HardwareStatus &status = port->hardwareStatus();
     // A card that reports version 0 does not say what it runs: its processor is only
     // updated on the user's explicit request.
-    upgradeCpu = status.firmwareVersion != 0 && availableCodeVersion > status.firmwareVersion;
-    upgradeFpga = availableFpgaVersion > status.fpgaVersionText();
+    const bool upgradeCpu = status.firmwareVersion != 0 && availableCodeVersion > status.firmwareVersion;
+    const bool upgradeFpga = availableFpgaVersion > status.fpgaVersionText();
+    beginRun(upgradeCpu && upgradeFpga);
 
     if (upgradeCpu) {
         startCodeStage(codePath);
@@ -172,45 +207,66 @@ bool KipUpgrader::updateRecommended() const
 
 void KipUpgrader::receiveProgress(int percent)
 {
-    if (upgradeCpu && upgradeFpga)
-        emit updateProgress(percent / 2 + currentStage * 50);
+    if (bothStages)
+        emit updateProgress(percent / 2 + stage() * 50);
     else
         emit updateProgress(percent);
 }
 
+void KipUpgrader::takeJob(UpdateJob *started)
+{
+    if (!started || job)
+        return;
+    if (currentState == State::CodeStage) {
+        auto *codeJob = qobject_cast<CodeUpdateJob *>(started);
+        if (!codeJob || codeJob->fileName() != requestedFile)
+            return;
+    } else if (currentState == State::FpgaStage) {
+        if (!qobject_cast<FpgaUpdateJob *>(started))
+            return;
+    } else {
+        auto *codeJob = qobject_cast<CodeUpdateJob *>(started);
+        if (codeJob && !cancelledCodeFile.isEmpty() && codeJob->fileName() == cancelledCodeFile) {
+            cancelledCodeFile.clear();
+            codeJob->cancel();
+        }
+        return;
+    }
+    job = started;
+    connect(job, &UpdateJob::finished, this, &KipUpgrader::stageFinished);
+}
+
+void KipUpgrader::stageFinished(const UpdateResult &result)
+{
+    if (sender() != job)
+        return;
+    endStage(result.succeeded());
+}
+
 void KipUpgrader::receiveFinished(bool success)
 {
-    if (running == NoStage || (running == CodeStage && !codeStageHandedOver)) {
-        // Most often the probe the port runs on every connection: a card running its
-        // application answers it, which ends that probe "unsuccessfully".
+    if (currentState != State::CodeStage && currentState != State::FpgaStage) {
         qCDebug(lcUpdate).noquote() << "KIPUpgrader: Result" << success << "ignored, no update of ours running";
         return;
     }
-    if (running == FpgaStage && port->fpgaDownloader()) {
-        // The port lets go of its FPGA downloader before it reports the download's end,
-        // so a result while the downloader is still there belongs to something else:
-        // the probe of a link that was reopened under a running download. The download
-        // itself is ended by the update page's watchdog, visibly.
-        qCDebug(lcUpdate).noquote() << "KIPUpgrader: Result" << success << "ignored, the FPGA download still runs";
-        return;
-    }
+    endStage(success);
+}
 
+void KipUpgrader::endStage(bool success)
+{
+    dropJob();
     if (!success) {
         qCDebug(lcUpdate).noquote() << "KIPUpgrader: Upgrade failed";
         endRun();
         emit updateFinished(false);
         return;
     }
-
-    if (running == CodeStage && upgradeCpu && upgradeFpga && currentStage == 0) {
+    if (currentState == State::CodeStage && bothStages) {
         qCDebug(lcUpdate).noquote() << "KIPUpgrader: CPU upgrade complete, attempting to upgrade FPGA";
-        currentStage = 1;
-        // The card restarts with its new code; nothing of ours runs until the FPGA stage.
-        running = NoStage;
+        setState(State::AfterCodePause);
         afterCodeTimer->start();
         return;
     }
-
     qCDebug(lcUpdate).noquote() << "KIPUpgrader: Upgrade complete";
     endRun();
     emit updateFinished(true);
@@ -219,73 +275,85 @@ void KipUpgrader::receiveFinished(bool success)
 void KipUpgrader::upgradeCode(QString filePath)
 {
     qCDebug(lcUpdate).noquote() << "KIPUpgrader: Manually upgrading KIP ARM to:" << filePath;
-    currentStage = 0;
-    upgradeCpu = true;
-    upgradeFpga = false;
+    beginRun(false);
     startCodeStage(filePath);
 }
 
 void KipUpgrader::upgradeFPGA(QString filePath)
 {
     qCDebug(lcUpdate).noquote() << "KIPUpgrader: Manually upgrading KIP FPGA to:" << filePath;
-    currentStage = 0;
-    upgradeCpu = false;
-    upgradeFpga = true;
+    beginRun(false);
     startFpgaStage(filePath);
 }
 
 void KipUpgrader::upgradeCode()
 {
-    // A single stage: flags left over from an earlier combined run would otherwise halve
-    // its progress and start an FPGA update nobody asked for.
-    currentStage = 0;
-    upgradeCpu = true;
-    upgradeFpga = false;
+    // A single stage: a run of both stages before it must not halve its progress or
+    // start an FPGA update nobody asked for.
+    beginRun(false);
     startCodeStage(codePath);
 }
 
 void KipUpgrader::upgradeFPGA()
 {
-    currentStage = 0;
-    upgradeCpu = false;
-    upgradeFpga = true;
-    if (!checkFile(fpgaPath, FpgaStage))
+    beginRun(false);
+    if (!checkFile(fpgaPath, FpgaFile))
         return;
     emit updateStarted();
     startFpgaStage(fpgaPath);
 }
 
+void KipUpgrader::cancel()
+{
+    if (currentState == State::Idle)
+        return;
+    qCDebug(lcUpdate).noquote() << "KIPUpgrader: Upgrade cancelled";
+    if (currentState == State::CodeStage && !job)
+        cancelledCodeFile = requestedFile;
+    UpdateJob *running = job;
+    dropJob();
+    endRun();
+    if (running)
+        running->cancel();
+    emit updateFinished(false);
+}
+
 void KipUpgrader::attemptToUpgradeFPGA()
 {
     if (cardType > 0) {
-        fpgaPending = false;
+        setState(State::BeforeFpgaPause);
         beforeFpgaTimer->start();
     } else {
         qCDebug(lcUpdate).noquote() << "KIPUpgrader: Card type empty, will attempt FPGA upgrade when valid card type is next received";
-        fpgaPending = true;
+        setState(State::WaitingForCard);
     }
 }
 
 void KipUpgrader::startCodeStage(const QString &filePath)
 {
-    if (!checkFile(filePath, CodeStage))
+    if (!checkFile(filePath, CodeFile))
         return;
-    running = CodeStage;
-    codeStageHandedOver = false;
+    requestedFile = filePath;
+    cancelledCodeFile.clear();
+    setState(State::CodeStage);
     emit startARMUpdate(filePath);
 }
 
 void KipUpgrader::startFpgaStage(const QString &filePath)
 {
-    if (!checkFile(filePath, FpgaStage))
+    if (!checkFile(filePath, FpgaFile))
         return;
-    running = FpgaStage;
+    requestedFile = filePath;
+    setState(State::FpgaStage);
     emit startFPGAUpdate(filePath);
+    // A download that was already running starts over as the same job, not announced again.
+    if (!job && port && qobject_cast<FpgaUpdateJob *>(port->updateJob()))
+        takeJob(port->updateJob());
 }
 
-bool KipUpgrader::checkFile(const QString &filePath, Stage stage)
+bool KipUpgrader::checkFile(const QString &filePath, FileKind kind)
 {
-    const bool code = stage == CodeStage;
+    const bool code = kind == CodeFile;
     QString shown = filePath;
     if (shown.isEmpty())
         shown = code ? codeFileName(cardType) : fpgaFileName(cardType);
@@ -301,12 +369,19 @@ bool KipUpgrader::checkFile(const QString &filePath, Stage stage)
     return true;
 }
 
+void KipUpgrader::dropJob()
+{
+    if (job)
+        job->disconnect(this);
+    job = nullptr;
+}
+
 void KipUpgrader::endRun()
 {
-    running = NoStage;
-    fpgaPending = false;
+    dropJob();
     afterCodeTimer->stop();
     beforeFpgaTimer->stop();
+    setState(State::Idle);
 }
 
 void KipUpgrader::refuse(const QString &reason)

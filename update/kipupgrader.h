@@ -14,14 +14,32 @@ namespace EMS {
 // Decides which firmware a slot's card should get and runs the updates in order: the
 // processor code through the boot loader first, then the FPGA image. It finds the files
 // that fit the card type, reads the versions they carry and compares them with what the
-// card reports. The updates themselves run in the card port; this object starts them,
-// scales their progress when both run, and waits for the card to come back between them.
+// card reports. The updates themselves are jobs of the card port; this object asks the
+// port for them, takes the job the port announces, and hears each stage's end only from
+// that job. Between the stages it waits for the card to come back with its new code.
+//
+//   Idle -> CodeStage -> AfterCodePause -> [WaitingForCard] -> BeforeFpgaPause -> FpgaStage -> Idle
+//
+// A single-stage run goes from CodeStage or FpgaStage straight back to Idle; a failure
+// or cancel() from any state.
 class KipUpgrader : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int StageDelayMs = 2000;
+
+    enum class State {
+        Idle,
+        CodeStage,
+        // The card restarts with its new code.
+        AfterCodePause,
+        // The card has not reported its type since its restart.
+        WaitingForCard,
+        BeforeFpgaPause,
+        FpgaStage,
+    };
+    Q_ENUM(State)
 
     KipUpgrader(KipPort *port, QObject *parent);
 
@@ -40,8 +58,12 @@ public:
     QString fpgaVersion() const { return availableFpgaVersion; }
     QString codeFilePath() const { return codePath; }
     QString fpgaFilePath() const { return fpgaPath; }
-    int stage() const { return currentStage; }
-    bool isUpdating() const { return running != NoStage; }
+    // 1 once the code stage of a run of both stages is done, else 0.
+    int stage() const;
+    bool isUpdating() const { return currentState != State::Idle; }
+    State state() const { return currentState; }
+    // The port's job of the stage that runs now, or null.
+    UpdateJob *stageJob() const { return job; }
 
     // For tests: the pause after the processor stage and the pause before the FPGA stage.
     QTimer *stageDelayTimer() const { return afterCodeTimer; }
@@ -53,25 +75,37 @@ signals:
     void updateStarted();
     void updateProgress(int percent);
     void updateFinished(bool success);
+    void stateChanged(EMS::KipUpgrader::State state);
 
 public slots:
     void receiveProgress(int percent);
+    // The running stage's result from whoever ran it outside a job of the port; ends
+    // that stage as its job's end would. Without a stage running it is ignored: the
+    // port's probe of every connection ends "unsuccessfully" and is no update.
     void receiveFinished(bool success);
     void upgradeCode(QString filePath);
     void upgradeFPGA(QString filePath);
     void upgradeCode();
     void upgradeFPGA();
+    // Gives the run up, whatever stage it is in, and reports it failed once.
+    void cancel();
 
 private slots:
     void receiveKipCardType(KipPort::KipCardType cardType);
     void attemptToUpgradeFPGA();
+    void takeJob(EMS::UpdateJob *started);
+    void stageFinished(const EMS::UpdateResult &result);
 
 private:
-    enum Stage { NoStage, CodeStage, FpgaStage };
+    enum FileKind { CodeFile, FpgaFile };
 
+    void beginRun(bool bothStages);
+    void setState(State state);
     void startCodeStage(const QString &filePath);
     void startFpgaStage(const QString &filePath);
-    bool checkFile(const QString &filePath, Stage stage);
+    bool checkFile(const QString &filePath, FileKind kind);
+    void dropJob();
+    void endStage(bool success);
     void endRun();
     void refuse(const QString &reason);
 
@@ -81,18 +115,15 @@ private:
     QString fpgaPath;
     int availableCodeVersion = 0;
     QString availableFpgaVersion;
-    bool upgradeCpu = false;
-    bool upgradeFpga = false;
-    bool fpgaPending = false;
-    int currentStage = 0;
-
-    // The stage this upgrader has started and whose result it waits for. The port also
-    // reports the result of the boot-loader probe it runs on every connection; with no
-    // stage of ours running, such a result is not ours to relay.
-    Stage running = NoStage;
-    // The code stage reaches the port through a queued call: until the port has taken
-    // it, a result can only belong to something that ran before it.
-    bool codeStageHandedOver = false;
+    State currentState = State::Idle;
+    // Code and FPGA in one run: progress goes 0-50 for the code, 50-100 for the FPGA.
+    bool bothStages = false;
+    // The file the running stage asked the port for; the port's job for it is ours.
+    QString requestedFile;
+    QPointer<UpdateJob> job;
+    // A code stage cancelled before the port took it: the port still starts it from its
+    // queued call, and the job it announces for this file is cancelled at once.
+    QString cancelledCodeFile;
 
     QTimer *afterCodeTimer = nullptr;
     QTimer *beforeFpgaTimer = nullptr;
