@@ -7,9 +7,7 @@
 #include "cli/setcommand.h"
 #include "cli/statuscommand.h"
 #include "cli/updatecommand.h"
-#ifndef SABLEFOLD_CLI_NO_HISTORY
 #include "cli/watchcommand.h"
-#endif
 #include "remote/remoteoptions.h"
 
 #include <QCommandLineParser>
@@ -102,10 +100,8 @@ int main(int argc, char *argv[])
         command = std::make_unique<Cli::PortsCommand>(context, nullptr);
     else if (name == QLatin1String("status"))
         command = std::make_unique<Cli::StatusCommand>(context, nullptr);
-#ifndef SABLEFOLD_CLI_NO_HISTORY
     else if (name == QLatin1String("watch"))
         command = std::make_unique<Cli::WatchCommand>(context, nullptr);
-#endif
     else if (name == QLatin1String("update"))
         command = std::make_unique<Cli::UpdateCommand>(context, nullptr);
     else if (name == QLatin1String("set"))

@@ -2,10 +2,7 @@
 
 #include "common/logcategories.h"
 #include "common/udpconnection.h"
-#if __has_include("history/eventhistory.h")
 #include "history/eventhistory.h"
-#define SABLEFOLD_HAS_HISTORY 1
-#endif
 #include "remote/osccommandreceiver.h"
 #include "remote/oscstatepublisher.h"
 #include "slot/slotcontroller.h"
@@ -52,7 +49,6 @@ bool RemoteBridge::listenOn(const QHostAddress &address, quint16 port, const QLi
     return true;
 }
 
-#ifdef SABLEFOLD_HAS_HISTORY
 void RemoteBridge::publishEventsOf(EventHistory *history)
 {
     if (!statePublisher)
@@ -63,7 +59,6 @@ void RemoteBridge::publishEventsOf(EventHistory *history)
                                                           SlotEvent::kindName(event.kind), event.text));
     });
 }
-#endif
 
 namespace RemoteOptions {
 
