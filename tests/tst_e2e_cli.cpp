@@ -163,6 +163,10 @@ private slots:
         QTest::newRow("two updates") << QStringList{"update", "--slot", "1", "--all", "--code", "x"} << false << 2
                                      << "exactly one of";
         QTest::newRow("unknown command") << QStringList{"reboot"} << false << 2 << "unknown command reboot";
+        QTest::newRow("bad OSC target") << QStringList{"watch", "--osc-out", "nowhere", "--port1", "{card}"} << true << 2
+                                        << "OSC target nowhere is not HOST:PORT";
+        QTest::newRow("watch, no adapter") << QStringList{"watch", "--slot", "2", "--timeout", "2"} << false << 1
+                                           << "KIP 2: no serial adapter";
     }
     void failsClearlyAndInTime()
     {
@@ -233,6 +237,46 @@ private slots:
         QVERIFY2(update.err.contains(QLatin1String("KIP 1: update failed: ")) && update.err.contains(text),
                  qPrintable(update.describe()));
         QVERIFY(!update.out.contains(QLatin1String("update done")));
+    }
+
+    void watchPrintsALockLoss()
+    {
+        CardSimulator card;
+        QProcess watch;
+        watch.setProcessEnvironment(environment());
+        watch.start(QStringLiteral(SABLEFOLD_CLI),
+                    {"watch", "--json", "--slot", "1", "--port1", card.portName(), "--duration", "30"});
+        QVERIFY(watch.waitForStarted(5000));
+        QList<QJsonObject> events;
+        QString pending;
+        const auto readEvents = [&] {
+            pending += QString::fromUtf8(watch.readAllStandardOutput());
+            while (pending.contains(QLatin1Char('\n'))) {
+                const int end = pending.indexOf(QLatin1Char('\n'));
+                events << QJsonDocument::fromJson(pending.left(end).toUtf8()).object();
+                pending.remove(0, end + 1);
+            }
+            return events.size();
+        };
+        const auto has = [&](const QString &kind, const QString &text) {
+            readEvents();
+            return std::any_of(events.cbegin(), events.cend(), [&](const QJsonObject &event) {
+                return event.value("kind").toString() == kind && event.value("text").toString().contains(text);
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(has("card", "BNC MADI card found"), 10000);
+        card.firmware().setReceiveLocked(0, false);
+        QTRY_VERIFY_WITH_TIMEOUT(has("clock", "MADI A lost lock"), 5000);
+        for (const QJsonObject &event : qAsConst(events)) {
+            QCOMPARE(event.value("slot").toInt(), 1);
+            QVERIFY(event.contains("time") && event.contains("severity"));
+        }
+        // Ctrl-C ends a watch, and that is a success.
+        QSignalSpy finished(&watch, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        watch.terminate();
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(watch.exitCode(), 0);
     }
 
     void settingsReachTheCard()
