@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "remote/remoteoptions.h"
+
 #include <QCoreApplication>
 
 #ifndef SABLEFOLD_VERSION
@@ -16,6 +18,7 @@ CommandLine::CommandLine()
         "both slots are kept in the Events window (Ctrl+E) and in events.log under the program's data folder."));
     commandParser.addHelpOption();
     commandParser.addVersionOption();
+    EMS::RemoteOptions::addTo(commandParser);
 }
 
 void CommandLine::handleInformationOptions(int argc, char *argv[])

@@ -1,9 +1,12 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "common/resources.h"
+#include "remote/remoteoptions.h"
+#include "ui/kipform.h"
 
 #include <QApplication>
 #include <QLocale>
+#include <QTextStream>
 #include <QTranslator>
 
 #ifndef SABLEFOLD_INSTALLED_TRANSLATIONS
@@ -36,6 +39,23 @@ int main(int argc, char *argv[])
     }
 
     MainWindow window;
+    // A device named on the command line (kipsim's pseudo-terminal, say) replaces the
+    // choice by position; the OSC side starts only when asked for.
+    const QList<EMS::SlotController *> controllers{window.slotForm(0)->slotController(),
+                                             window.slotForm(1)->slotController()};
+    EMS::RemoteOptions::applyPorts(commandLine.parser(), controllers[0], controllers[1]);
+    for (EMS::SlotController *slot : controllers) {
+        if (!slot->fixedPortName().isEmpty())
+            slot->scanPorts();
+    }
+    QString error;
+    EMS::RemoteBridge *bridge = EMS::RemoteOptions::createBridge(commandLine.parser(), controllers, &window, &error);
+    if (!bridge) {
+        QTextStream(stderr) << "sablefold-controller: " << error << '\n';
+        return 2;
+    }
+    bridge->publishEventsOf(window.eventHistory());
+
     window.show();
     return application.exec();
 }

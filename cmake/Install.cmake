@@ -24,7 +24,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(sablefold_programs)
-foreach(program sablefold-controller sablefold-demo kipsim)
+foreach(program sablefold-controller sablefold-cli sablefold-demo kipsim)
     if(TARGET ${program})
         list(APPEND sablefold_programs ${program})
     endif()

@@ -118,7 +118,7 @@ fi
 check "dpkg records the package as installed" \
     grep -qx 'Status: install ok installed' <(sed -n '/^Package: sablefold-controller$/,/^$/p' "$root/var/lib/dpkg/status")
 
-programs=(sablefold-controller sablefold-demo kipsim)
+programs=(sablefold-controller sablefold-cli sablefold-demo kipsim)
 program_dir=usr/lib/sablefold
 for program in "${programs[@]}"; do
     target=$root/$program_dir/$program
@@ -173,6 +173,9 @@ check "program folder explains the firmware files" grep -q quorix_kip "$root/$pr
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=offscreen
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 check "installed kipsim answers --help" bash -c '"$1" --help | grep -q card-type' _ "$root/usr/bin/kipsim"
+# The command-line controller needs no display at all.
+check "installed sablefold-cli answers --help without a display" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM bash -c '"$1" --help | grep -q sync-source' _ "$root/usr/bin/sablefold-cli"
 # The controller has no way to quit on its own: it counts as started when it is still
 # running after two seconds (timeout's 124), not when it has exited with an error.
 status=0

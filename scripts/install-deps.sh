@@ -9,6 +9,7 @@ packages=(
     libbenchmark-dev fonts-liberation2
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils strace
+    liblo-tools
 )
 
 missing=()

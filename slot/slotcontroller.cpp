@@ -112,6 +112,27 @@ QString SlotController::cardDisplayName(KipPort::KipCardType cardType)
 // ---------------------------------------------------------------------------------
 // Adapter choice
 
+int SlotController::adapterPosition(const QList<SerialPortEntry> &ports, int slotIndex)
+{
+    if (slotIndex != 0 && slotIndex != 1)
+        return 0;
+    PortCandidate ftdi[2];
+    PortCandidate usb[2];
+    for (int i = 0; i < ports.size(); ++i) {
+        const SerialPortEntry &entry = ports.at(i);
+        if (entry.manufacturer == QLatin1String("FTDI"))
+            takePosition(ftdi, i + 1, entry);
+        else if (entry.description.startsWith(QLatin1String("USB")))
+            takePosition(usb, i + 1, entry);
+    }
+    // As in scanPorts(): another make only when the slot's FTDI position is missing or busy.
+    if (ftdi[slotIndex].index != 0 && !ftdi[slotIndex].name.isEmpty())
+        return ftdi[slotIndex].index;
+    if (usb[slotIndex].index != 0 && !usb[slotIndex].name.isEmpty())
+        return usb[slotIndex].index;
+    return ftdi[slotIndex].index != 0 ? ftdi[slotIndex].index : usb[slotIndex].index;
+}
+
 void SlotController::setFixedPortName(const QString &portName)
 {
     fixedPort = portName;
@@ -330,6 +351,20 @@ void SlotController::updateAsRequired()
 void SlotController::cancelUpdate()
 {
     cardUpgrader->cancel();
+}
+
+void SlotController::updateCodeFrom(const QString &filePath)
+{
+    cardUpgrader->upgradeCode(filePath);
+    optocoreUpdateShown = false;
+    startUpdate(tr("please wait - updating code"), false);
+}
+
+void SlotController::updateFpgaFrom(const QString &filePath)
+{
+    cardUpgrader->upgradeFPGA(filePath);
+    optocoreUpdateShown = false;
+    startUpdate(tr("please wait - updating FPGA"), false);
 }
 
 void SlotController::optocoreUpdating(bool running)

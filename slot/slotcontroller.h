@@ -82,6 +82,11 @@ public:
     QString fixedPortName() const { return fixedPort; }
 
     static QString cardDisplayName(KipPort::KipCardType cardType);
+    // The position (1 + index in the list) of the adapter that the choice by position
+    // gives a slot in this port list, busy or not; 0 when none would be taken. What
+    // scanPorts() picks on a first scan, for a program that lists ports without
+    // opening them.
+    static int adapterPosition(const QList<SerialPortEntry> &ports, int slotIndex);
 
     // The update the slot shows: started from this slot (or by the Optocore module's
     // panel) and not yet ended.
@@ -140,6 +145,10 @@ public slots:
     // Gives the running update up: its job ends as cancelled, the slot reports the
     // update as not successful once.
     void cancelUpdate();
+    // The same updates from a file the caller names instead of the one found for the
+    // card type (a technician's file on the command line).
+    void updateCodeFrom(const QString &filePath);
+    void updateFpgaFrom(const QString &filePath);
     void optocoreUpdating(bool running);
     void receiveUpdateProgress(int percent);
     void receiveUpdateFinished(bool success);

@@ -1596,4 +1596,43 @@ p, li { white-space: pre-wrap; }
         <translation type="unfinished"></translation>
     </message>
 </context>
+<context>
+    <name>RemoteOptions</name>
+    <message>
+        <source>Serial device of KIP 1 (e.g. a kipsim pseudo-terminal).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Serial device of KIP 2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Publish the controllers&apos; state over OSC to HOST:PORT.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Take OSC commands on this UDP port (off by default).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Address the OSC command port listens on (default 127.0.0.1).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OSC target %1 is not HOST:PORT</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OSC port %1 is not a port number</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OSC address %1 is not an IP address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot take OSC commands on %1 port %2: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
 </TS>
