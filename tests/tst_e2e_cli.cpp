@@ -5,6 +5,7 @@
 #include "sim/cardsimulator.h"
 #include "support/builtinfirmware.h"
 
+#include "link/bootloaderupdater.h"
 #include "link/kipport.h"
 
 #include <QJsonArray>
@@ -226,8 +227,10 @@ private slots:
         QFETCH(int, fault);
         QFETCH(QString, text);
         CardSimulator card;
+        // One packet refused until the updater gives up; the card then restarts into
+        // its old program, whose answer to the probe ends the update.
         if (fault == 0)
-            card.nakNextBootPackets(1000);
+            card.nakNextBootPackets(Common::Updater::MaxResends + 1);
         else
             card.failNextStatus(0x44);
         const QString file = writeFile("refused.bin", UpdateTest::codeImage(13, 300));
