@@ -8,6 +8,7 @@
 #include "app/demo/demorig.h"
 #include "app/mainwindow.h"
 #include "history/eventexport.h"
+#include "link/bootloaderupdater.h"
 #include "history/eventfiltermodel.h"
 #include "history/eventhistory.h"
 #include "history/eventlogfile.h"
@@ -171,7 +172,9 @@ private slots:
         QPushButton *codeButton = slave->findChild<QPushButton *>("codeUpdateButton");
         QTRY_VERIFY_WITH_TIMEOUT(codeButton->isEnabled(), ConnectTimeoutMs);
         step();
-        rig.card(1).nakNextBootPackets(50);
+        // One packet refused until the updater gives up; the card restarts into its old
+        // program, whose answer to the probe ends the update as failed.
+        rig.card(1).nakNextBootPackets(Common::Updater::MaxResends + 1);
         codeButton->click();
         QVERIFY(expect(1, Kind::Update, Severity::Info, "Code update started: quorix_kip_madi.bin, version 13"));
         QVERIFY(expect(1, Kind::Update, Severity::Warning, "Update failed after", UpdateTimeoutMs));
