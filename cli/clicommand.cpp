@@ -35,6 +35,14 @@ int CliCommand::requiredSlot()
     return -1;
 }
 
+QList<int> CliCommand::chosenSlots()
+{
+    if (!context.parser->isSet(QStringLiteral("slot")))
+        return {0, 1};
+    const int index = requiredSlot();
+    return index < 0 ? QList<int>() : QList<int>{index};
+}
+
 void CliCommand::printLine(const QString &line)
 {
     *context.out << line << '\n';

@@ -49,6 +49,8 @@ protected:
     EMS::SlotController *openSlot(int slotIndex);
     // --slot 1|2 as a slot index; -1 (with a message) when missing or wrong.
     int requiredSlot();
+    // Both slots, or the one --slot names; empty (with a message) when --slot is wrong.
+    QList<int> chosenSlots();
 
     void printLine(const QString &line);
     void printError(const QString &line);

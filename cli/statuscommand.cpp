@@ -13,13 +13,9 @@ namespace Cli {
 
 void StatusCommand::start()
 {
-    QList<int> indexes{0, 1};
-    if (context.parser->isSet(QStringLiteral("slot"))) {
-        const int index = requiredSlot();
-        if (index < 0)
-            return;
-        indexes = {index};
-    }
+    const QList<int> indexes = chosenSlots();
+    if (indexes.isEmpty())
+        return;
     for (int index : indexes) {
         auto *waiter = new CardWaiter(openSlot(index), this);
         connect(waiter, &CardWaiter::cardReady, this, &StatusCommand::checkAllReady);

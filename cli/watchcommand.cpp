@@ -26,13 +26,9 @@ QString WatchCommand::eventLine(const SlotEvent &event)
 
 void WatchCommand::start()
 {
-    QList<int> indexes{0, 1};
-    if (context.parser->isSet(QStringLiteral("slot"))) {
-        const int index = requiredSlot();
-        if (index < 0)
-            return;
-        indexes = {index};
-    }
+    const QList<int> indexes = chosenSlots();
+    if (indexes.isEmpty())
+        return;
     history = new EventHistory(this);
     connect(history, &EventHistory::eventRecorded, this, &WatchCommand::print);
     for (int index : indexes) {

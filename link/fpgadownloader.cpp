@@ -9,18 +9,6 @@
 
 namespace EMS {
 
-namespace {
-
-// Packet counts, packet numbers and the image sum travel high byte first.
-QByteArray bigEndian16(quint16 value)
-{
-    QByteArray bytes(2, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
-
-} // namespace
-
 KipFpgaUpdater::KipFpgaUpdater(QObject *parent, const QString &fileName)
     : QObject(parent), file(fileName)
 {
@@ -67,7 +55,7 @@ void KipFpgaUpdater::start()
     imageSize = size;
     const int packetCount = int((size + PacketSize - 1) / PacketSize);
     state = Erasing;
-    emitMessage(StepErase, bigEndian16(quint16(packetCount)));
+    emitMessage(StepErase, Common::bigEndian16(quint16(packetCount)));
     emit statusMessage(tr("Erasing flash..."));
 }
 
@@ -159,7 +147,7 @@ void KipFpgaUpdater::sendPacket()
         return;
     }
 
-    QByteArray payload = bigEndian16(quint16(packetNumber));
+    QByteArray payload = Common::bigEndian16(quint16(packetNumber));
     payload.append(bytes);
     ++packetNumber;
     for (const char byte : bytes)
@@ -176,7 +164,7 @@ void KipFpgaUpdater::finishDownload()
 {
     qCDebug(lcUpdate).noquote() << "KipFpgaUpdater::finishDownload";
     state = Finishing;
-    emitMessage(StepFinish, bigEndian16(checksum));
+    emitMessage(StepFinish, Common::bigEndian16(checksum));
     file.close();
     emit progress(100);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtEndian>
 
 namespace Common {
 
@@ -74,6 +75,14 @@ inline quint8 byteSum(const char *bytes, int count)
 inline quint8 byteSum(const QByteArray &bytes)
 {
     return byteSum(bytes.constData(), bytes.size());
+}
+
+// The loaders' packet counts, packet numbers and image sums travel high byte first.
+inline QByteArray bigEndian16(quint16 value)
+{
+    QByteArray bytes(2, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
 }
 
 } // namespace Common

@@ -12,13 +12,6 @@ namespace EMS {
 
 namespace {
 
-// Packet counts and packet numbers travel high byte first.
-QByteArray bigEndian16(quint16 value)
-{
-    QByteArray bytes(2, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
 
 QString programFile(const char *name)
 {
@@ -220,7 +213,7 @@ void OptocoreUpdater::startFile(int fileStage)
     }
     fileSize = file.size();
     state = FileAnnounced;
-    send(fileStage, bigEndian16(quint16((fileSize + PacketSize - 1) / PacketSize)));
+    send(fileStage, Common::bigEndian16(quint16((fileSize + PacketSize - 1) / PacketSize)));
     emit statusMessage(tr("Downloading %1 ...").arg(file.fileName()));
 }
 
@@ -232,7 +225,7 @@ void OptocoreUpdater::sendPacket()
         abortUpdate(tr("%1 read error").arg(QFileInfo(file).fileName()));
         return;
     }
-    QByteArray payload = bigEndian16(quint16(packetNumber));
+    QByteArray payload = Common::bigEndian16(quint16(packetNumber));
     payload.append(bytes);
     ++packetNumber;
     send(StepPacket, payload);
