@@ -99,22 +99,19 @@ SerialMessage inputSampleRateRequest()
     return SerialMessage(MessageType::InputSampleRate, 0);
 }
 
-QList<SerialMessage> networkId(KipPort::KipCardType cardType, int id)
+QList<SerialMessage> optocoreNetworkId(int id)
 {
-    switch (cardType) {
-    case KipPort::Optocore: {
-        // The module stores the new identity, then is told to take it on.
-        QByteArray setId = QByteArray::fromHex("080000ff");
-        setId.append(char(id));
-        setId.append(char(~id));
-        setId.append(QByteArray::fromHex("55aa"));
-        return {optocoreCommand(setId), optocoreCommand(QByteArray::fromHex("048000ff"))};
-    }
-    case KipPort::Hydra:
-        return {byteCommand(MessageType::HydraId, 0, uchar(id))};
-    default:
-        return {};
-    }
+    // The module stores the new identity, then is told to take it on.
+    QByteArray setId = QByteArray::fromHex("080000ff");
+    setId.append(char(id));
+    setId.append(char(~id));
+    setId.append(QByteArray::fromHex("55aa"));
+    return {optocoreCommand(setId), optocoreCommand(QByteArray::fromHex("048000ff"))};
+}
+
+SerialMessage hydraNetworkId(int id)
+{
+    return byteCommand(MessageType::HydraId, 0, uchar(id));
 }
 
 SerialMessage optocoreVersionRequest()
@@ -128,17 +125,17 @@ SerialMessage optocoreCommand(const QByteArray &command)
     return SerialMessage(MessageType::OptocoreCommand, 0, command + char(Common::byteSum(command)));
 }
 
-SerialMessage sampleRateOverride(KipPort::SampleRateOverride override)
+SerialMessage sampleRateOverride(int override)
 {
     return byteCommand(MessageType::SampleRateOverride, 0, uchar(override));
 }
 
-SerialMessage madiPortMode(KipPort::MadiPortMode portMode)
+SerialMessage madiPortMode(int portMode)
 {
     return byteCommand(MessageType::MadiMode, 0, uchar(portMode));
 }
 
-SerialMessage madiRedundantState(uchar madiPort, KipPort::MadiRedundantState redundantState)
+SerialMessage madiRedundantState(uchar madiPort, int redundantState)
 {
     return byteCommand(MessageType::RedundantState, madiPort, uchar(redundantState));
 }

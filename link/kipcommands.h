@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/kipport.h"
 #include "link/serialmessage.h"
 
 #include <QByteArray>
@@ -32,14 +31,15 @@ Common::SerialMessage controlViaAudio(uchar madiPort, bool viaAudio);
 Common::SerialMessage cardStatusRequest();
 Common::SerialMessage inputSampleRateRequest();
 // What sets a card's network identity: two module commands on an Optocore card, one
-// message on a Hydra card, nothing on any other card.
-QList<Common::SerialMessage> networkId(KipPort::KipCardType cardType, int id);
+// message on a Hydra card (other cards have none).
+QList<Common::SerialMessage> optocoreNetworkId(int id);
+Common::SerialMessage hydraNetworkId(int id);
 Common::SerialMessage optocoreVersionRequest();
 // The command bytes for the Optocore module, followed by the module's own 8-bit sum.
 Common::SerialMessage optocoreCommand(const QByteArray &command);
-Common::SerialMessage sampleRateOverride(KipPort::SampleRateOverride override);
-Common::SerialMessage madiPortMode(KipPort::MadiPortMode portMode);
-Common::SerialMessage madiRedundantState(uchar madiPort, KipPort::MadiRedundantState redundantState);
+Common::SerialMessage sampleRateOverride(int override);
+Common::SerialMessage madiPortMode(int portMode);
+Common::SerialMessage madiRedundantState(uchar madiPort, int redundantState);
 Common::SerialMessage madiSmux(uchar madiPort, bool smux);
 Common::SerialMessage optocorePhase(uchar incdec);
 Common::SerialMessage optocoreChannelCounts(uchar madiPort, uchar inserted, uchar extracted);

@@ -294,8 +294,12 @@ void KipPort::requestCardStatus() { send(KipCommands::cardStatusRequest()); }
 void KipPort::requestInputSampleRates() { send(KipCommands::inputSampleRateRequest()); }
 void KipPort::sendNetworkId(int id)
 {
-    for (const Common::SerialMessage &message : KipCommands::networkId(cardType(), id))
-        send(message);
+    if (cardType() == Optocore) {
+        for (const Common::SerialMessage &message : KipCommands::optocoreNetworkId(id))
+            send(message);
+    } else if (cardType() == Hydra) {
+        send(KipCommands::hydraNetworkId(id));
+    }
 }
 void KipPort::sendOptocoreVersionRequest() { send(KipCommands::optocoreVersionRequest()); }
 void KipPort::sendOptocoreCommand(QByteArray data) { send(KipCommands::optocoreCommand(data)); }

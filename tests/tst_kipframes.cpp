@@ -64,10 +64,9 @@ private slots:
         row("card status", {KipCommands::cardStatusRequest()}, "03260029");
         // The request goes in the reply's full frame, zero-filled.
         row("input rates", {KipCommands::inputSampleRateRequest()}, "072500000000002c");
-        row("network id, MADI", KipCommands::networkId(KipPort::MadiBnc, 3), "");
-        row("network id, Optocore", KipCommands::networkId(KipPort::Optocore, 3),
+        row("network id, Optocore", KipCommands::optocoreNetworkId(3),
             "0c3000080000ff03fc55aa0546" "083000048000ff833e");
-        row("network id, Hydra", KipCommands::networkId(KipPort::Hydra, 200), "043800c804");
+        row("network id, Hydra", {KipCommands::hydraNetworkId(200)}, "043800c804");
         row("optocore version", {KipCommands::optocoreVersionRequest()}, "032f0032");
         // The module's sum (0x01 + 0xff = 0x00) follows the command bytes.
         row("optocore command", {KipCommands::optocoreCommand(hex("01ff"))}, "06300001ff0036");
