@@ -1,5 +1,6 @@
 #include "link/bootpacket.h"
-#include "link/messagetype.h"
+
+#include "link/framefields.h"
 
 #include <QStringList>
 

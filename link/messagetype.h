@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QtEndian>
+#include <QtGlobal>
 
 namespace Common {
 
@@ -61,28 +60,5 @@ enum class MessageType : quint8 {
     OptocorePhase = 57,
     OptocoreChannelCount = 58,
 };
-
-// The plain 8-bit sum the card uses over a frame, and the Optocore module over its
-// command bytes.
-inline quint8 byteSum(const char *bytes, int count)
-{
-    quint8 sum = 0;
-    for (int i = 0; i < count; ++i)
-        sum = quint8(sum + quint8(bytes[i]));
-    return sum;
-}
-
-inline quint8 byteSum(const QByteArray &bytes)
-{
-    return byteSum(bytes.constData(), bytes.size());
-}
-
-// The loaders' packet counts, packet numbers and image sums travel high byte first.
-inline QByteArray bigEndian16(quint16 value)
-{
-    QByteArray bytes(2, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
 
 } // namespace Common

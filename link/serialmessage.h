@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/framefields.h"
 #include "link/messagetype.h"
 
 #include <QByteArray>

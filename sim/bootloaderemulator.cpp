@@ -1,5 +1,6 @@
 #include "sim/bootloaderemulator.h"
-#include "link/messagetype.h"
+
+#include "link/framefields.h"
 
 #include <QtEndian>
 

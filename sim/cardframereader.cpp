@@ -1,5 +1,5 @@
 #include "sim/cardframereader.h"
-#include "link/messagetype.h"
+#include "link/framefields.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "sim/optocoremodule.h"
-#include "link/messagetype.h"
+#include "link/framefields.h"
 
 #include <QtEndian>
 

@@ -1,8 +1,12 @@
 #include "sim/packetsequence.h"
 
-#include "sim/optocoremodule.h"
+#include "link/loadererrors.h"
 
 #include <QtEndian>
+
+using EMS::LoaderAck;
+using EMS::LoaderFileSizeError;
+using EMS::LoaderPacketLengthError;
 
 void PacketSequence::start(int packetCount)
 {

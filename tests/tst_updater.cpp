@@ -1,5 +1,5 @@
 #include "link/bootloaderupdater.h"
-#include "link/messagetype.h"
+#include "link/framefields.h"
 
 #include <QLoggingCategory>
 #include <QSignalSpy>
