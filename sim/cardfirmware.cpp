@@ -14,7 +14,6 @@ using Common::MessageType;
 
 constexpr quint8 NotBootLoader = 0xAA;
 constexpr quint8 OwnClock = 255;
-constexpr quint8 WordClock = 254;
 constexpr quint8 FreeRun = 253;
 constexpr int FpgaTextSize = 10;
 constexpr int MaxOptocoreChannels = 128;

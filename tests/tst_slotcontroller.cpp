@@ -52,6 +52,7 @@ struct Box
     CardSimulator card{nullptr, CardSimulator::StartApplication, CardSimulator::InProcessLink};
     SlotController slot{&port, nullptr, adapters.lister()};
     QSignalSpy finished{&port, &KipPort::updateFinished}, status{&port, &KipPort::statusMessage};
+    qint64 traffic = 0; // bytes either way so far
 
     Box()
     {
@@ -60,12 +61,20 @@ struct Box
         QObject::connect(line, &FakeTransport::bytesWritten, &card, &CardSimulator::receiveFromHost,
                          Qt::QueuedConnection);
         QObject::connect(&card, &CardSimulator::bytesToHost, line, &FakeTransport::receive, Qt::QueuedConnection);
+        const auto count = [this](const QByteArray &bytes) { traffic += bytes.size(); };
+        QObject::connect(line, &FakeTransport::bytesWritten, &card, count);
+        QObject::connect(&card, &CardSimulator::bytesToHost, &card, count);
     }
-    // Lets every byte on its way arrive, and every answer to it.
+    // Lets every byte on its way arrive, and every answer to it: until a few rounds of
+    // the event loop pass with nothing sent either way.
     void settle()
     {
-        for (int round = 0; round < 10000 && QCoreApplication::hasPendingEvents(); ++round)
+        int quietRounds = 0;
+        for (int round = 0; round < 20000 && quietRounds < 3; ++round) {
+            const qint64 before = traffic;
             QCoreApplication::processEvents();
+            quietRounds = traffic == before ? quietRounds + 1 : 0;
+        }
     }
     bool poll()
     {
