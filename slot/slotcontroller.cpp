@@ -3,6 +3,8 @@
 #include "common/logcategories.h"
 #include "update/kipupgrader.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QTimer>
 
 namespace EMS {
@@ -98,6 +100,23 @@ int SlotController::sampleRate() const
 KipPort::LinkState SlotController::linkState() const
 {
     return port->linkState();
+}
+
+QStringList SlotController::missingFirmwareFiles() const
+{
+    QStringList missing;
+    if (shownType == KipPort::NoCard)
+        return missing;
+    if (cardUpgrader->codeFilePath().isEmpty())
+        missing << KipUpgrader::codeFileName(shownType);
+    if (cardUpgrader->fpgaFilePath().isEmpty())
+        missing << KipUpgrader::fpgaFileName(shownType);
+    return missing;
+}
+
+QString SlotController::firmwareFolder()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }
 
 QString SlotController::cardDisplayName(KipPort::KipCardType cardType)
@@ -279,6 +298,7 @@ void SlotController::showHardwareStatus()
         if (shown != KipPort::NoCard)
             emit port->statusMessage(tr("%1 ready").arg(cardDisplayName(shown)));
     }
+    statusAfterUpdatePending = false;
     emit hardwareStatusShown();
     if (port->linkState() != shownLinkState) {
         shownLinkState = port->linkState();
@@ -411,7 +431,7 @@ void SlotController::receiveUpdateProgress(int percent)
 void SlotController::receiveUpdateFinished(bool success)
 {
     // The flows report their own result in the status texts.
-    lastUpdateOk = success;
+    statusAfterUpdatePending = statusAfterUpdatePending || success;
     waitText.clear();
     optocoreUpdateShown = false;
     setUpdating(false);

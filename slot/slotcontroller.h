@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 class QTimer;
 
@@ -94,8 +95,13 @@ public:
     bool isOptocoreUpdate() const { return optocoreUpdateShown; }
     int updateProgress() const { return progressPercent; }
     QString updateWaitText() const { return waitText; }
-    // The update that ended last ended well (false before any).
-    bool lastUpdateSucceeded() const { return lastUpdateOk; }
+    // A successful update has ended and the card has not reported since: the versions
+    // it would be compared with are still those from before the update.
+    bool isAwaitingStatusAfterUpdate() const { return statusAfterUpdatePending; }
+    // The firmware files for the card shown that are in neither the program's folder nor
+    // the built-in ones, and the folder looked in.
+    QStringList missingFirmwareFiles() const;
+    static QString firmwareFolder();
 
     QTimer *portScanTimer() const { return scanTimer; }
     QTimer *serialRecoveryTimer() const { return recoveryTimer; }
@@ -190,7 +196,7 @@ private:
     // Watchdog ticks in a row that found the update resting (see UpdateRestLimitMs).
     int restingTicks = 0;
     bool optocoreUpdateShown = false;
-    bool lastUpdateOk = false;
+    bool statusAfterUpdatePending = false;
 
     // One single-shot timer per kind of deferred work, so a later schedule replaces an
     // earlier one instead of starting a second chain of rescans.

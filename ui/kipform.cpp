@@ -7,8 +7,6 @@
 #include "ui_kipform.h"
 #include "update/kipupgrader.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QTimer>
 
 namespace EMS {
@@ -118,34 +116,28 @@ void KipForm::showStatus()
     if (ui->syncSourceFrame->isHidden() == syncVisible)
         ui->syncSourceFrame->setVisible(syncVisible);
 
-    const KipUpgrader *upgrader = controller->upgrader();
-    const KipPort::KipCardType shown = controller->cardType();
     // A file that is not there says so where its version would be: the reason its
     // button stays disabled.
-    const bool codeMissing = shown != KipPort::NoCard && upgrader->codeFilePath().isEmpty();
-    const bool fpgaMissing = shown != KipPort::NoCard && upgrader->fpgaFilePath().isEmpty();
-    if (codeMissing)
-        ui->firmwareAvailableLabel->setText(tr("not found"));
+    const KipUpgrader *upgrader = controller->upgrader();
+    const KipPort::KipCardType shown = controller->cardType();
+    const QStringList missing = controller->missingFirmwareFiles();
+    const QString notFound = tr("not found");
+    if (missing.contains(KipUpgrader::codeFileName(shown)))
+        ui->firmwareAvailableLabel->setText(notFound);
     else if (upgrader->codeVersion() < 1)
         ui->firmwareAvailableLabel->clear();
     else
         ui->firmwareAvailableLabel->setText(QString::number(upgrader->codeVersion()));
-    ui->fpgaAvailableLabel->setText(fpgaMissing ? tr("not found") : upgrader->fpgaVersion());
+    const bool fpgaMissing = missing.contains(KipUpgrader::fpgaFileName(shown));
+    ui->fpgaAvailableLabel->setText(fpgaMissing ? notFound : upgrader->fpgaVersion());
     if (shown != KipPort::NoCard) {
         QString text = tr("To update this card please ensure the firmware code %1 and the fpga code %2 are in the same "
                           "folder as the SablefoldController. Then use the buttons above.")
                            .arg(KipUpgrader::codeFileName(shown), KipUpgrader::fpgaFileName(shown));
-        QStringList missing;
-        if (codeMissing)
-            missing << KipUpgrader::codeFileName(shown);
-        if (fpgaMissing)
-            missing << KipUpgrader::fpgaFileName(shown);
         if (!missing.isEmpty())
-            text += tr(" Looked in %1: %2 not found.")
-                        .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()), missing.join(tr(" and ")));
+            text += tr(" Looked in %1: %2 not found.").arg(SlotController::firmwareFolder(), missing.join(tr(" and ")));
         ui->updateMessageLabel->setText(text);
     }
-    statusSinceUpdate = true;
 
     enableUpdateButtons(true);
 }
@@ -221,7 +213,7 @@ void KipForm::enableUpdateButtons(bool enabled)
     const int updateTabIndex = ui->tabWidget->indexOf(ui->updateTab);
     if (cardType != KipPort::NoCard && upgrader->updateRecommended()) {
         ui->updateRequiredButton->setEnabled(may);
-        if (!statusSinceUpdate) {
+        if (controller->isAwaitingStatusAfterUpdate()) {
             // The versions compared are still those from before the update just made.
             ui->updateRecommendedLabel->hide();
             ui->tabWidget->setTabText(updateTabIndex, tr("Update Code"));
@@ -250,8 +242,6 @@ void KipForm::showUpdating(bool updating)
     } else {
         ui->progressBar->hide();
         ui->updatingLabel->clear();
-        if (controller->lastUpdateSucceeded())
-            statusSinceUpdate = false;
         enableUpdateButtons(true);
     }
 }

@@ -99,7 +99,6 @@ private:
     // False from a successful update's end until the card's next status: until then
     // the card still reports the versions it had before, and the page would recommend
     // the update just made.
-    bool statusSinceUpdate = true;
 };
 
 } // namespace EMS
