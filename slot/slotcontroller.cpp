@@ -144,7 +144,7 @@ int SlotController::adapterPosition(const QList<SerialPortEntry> &ports, int slo
         else if (entry.description.startsWith(QLatin1String("USB")))
             takePosition(usb, i + 1, entry);
     }
-    // As in scanPorts(): another make only when the slot's FTDI position is missing or busy.
+    // Another make only when the slot's FTDI position is missing or busy.
     if (ftdi[slotIndex].index != 0 && !ftdi[slotIndex].name.isEmpty())
         return ftdi[slotIndex].index;
     if (usb[slotIndex].index != 0 && !usb[slotIndex].name.isEmpty())
@@ -184,36 +184,23 @@ void SlotController::scanPorts()
     }
     selected = 0;
 
-    PortCandidate ftdi[2];
-    PortCandidate usb[2];
     for (int i = 0; i < ports.size(); ++i) {
         const SerialPortEntry &entry = ports.at(i);
-        const int index = i + 1;
-        if (entry.manufacturer == QLatin1String("FTDI"))
-            takePosition(ftdi, index, entry);
-        else if (entry.description.startsWith(QLatin1String("USB")))
-            takePosition(usb, index, entry);
-
         if (entry.portName == port->serialPortName()) {
             // Busy because this program holds it is fine; busy because another
             // program holds it means the name must go.
             if (!entry.busy || port->isConnectionOpen())
-                selected = index;
+                selected = i + 1;
             else
                 port->setSerialPortName(QString());
         }
     }
 
     if (selected == 0 && fixedPort.isEmpty()) {
-        const int k = takeOtherSlotsPort ? 1 - slotIndex() : slotIndex();
-        if (k == 0 || k == 1) {
-            if (ftdi[k].index != 0 && !ftdi[k].name.isEmpty()) {
-                port->setSerialPortName(ftdi[k].name);
-                selected = ftdi[k].index;
-            } else if (usb[k].index != 0 && !usb[k].name.isEmpty()) {
-                port->setSerialPortName(usb[k].name);
-                selected = usb[k].index;
-            }
+        const int position = adapterPosition(ports, takeOtherSlotsPort ? 1 - slotIndex() : slotIndex());
+        if (position != 0 && !ports.at(position - 1).busy) {
+            port->setSerialPortName(ports.at(position - 1).portName);
+            selected = position;
         }
     }
     emit portsListed();
