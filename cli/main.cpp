@@ -3,6 +3,7 @@
 // uses, and ends with an exit status a script can test.
 #include "cli/clicommand.h"
 #include "cli/interruptwatcher.h"
+#include "cli/optocoreupdatecommand.h"
 #include "cli/portscommand.h"
 #include "cli/setcommand.h"
 #include "cli/statuscommand.h"
@@ -31,6 +32,9 @@ const char *Description =
     "  update --slot N (--code FILE | --fpga FILE | --all)\n"
     "                              one firmware update; succeeds when the card reports\n"
     "                              the file's version back\n"
+    "  update --slot N --optocore DIR\n"
+    "                              the Optocore module's firmware from DIR; succeeds when\n"
+    "                              the module, out of its loader, reports its version\n"
     "  set --slot N sync-source auto|word-clock|madi-a|madi-b\n"
     "  set --slot N madi-tx A|B auto|57|64\n"
     "                              change a setting; succeeds when the card reports it\n"
@@ -59,7 +63,8 @@ int main(int argc, char *argv[])
         {QStringLiteral("code"), QStringLiteral("update: the processor code file."), QStringLiteral("file")},
         {QStringLiteral("fpga"), QStringLiteral("update: the FPGA image."), QStringLiteral("file")},
         {QStringLiteral("all"), QStringLiteral("update: code and FPGA from the program folder, as required.")},
-        {QStringLiteral("optocore"), QStringLiteral("update: the Optocore module's files (not available yet)."),
+        {QStringLiteral("optocore"),
+         QStringLiteral("update: the folder with the Optocore module's build.txt, udi71221.bin and pdi71221.sop."),
          QStringLiteral("dir")},
         {QStringLiteral("duration"), QStringLiteral("watch: stop after this many seconds."), QStringLiteral("seconds")},
         {QStringLiteral("verbose"), QStringLiteral("Print the program's debug log on standard error.")},
@@ -102,6 +107,12 @@ int main(int argc, char *argv[])
         command = std::make_unique<Cli::StatusCommand>(context, nullptr);
     else if (name == QLatin1String("watch"))
         command = std::make_unique<Cli::WatchCommand>(context, nullptr);
+    else if (name == QLatin1String("update") && parser.isSet(QStringLiteral("optocore"))
+             && !parser.isSet(QStringLiteral("code")) && !parser.isSet(QStringLiteral("fpga"))
+             && !parser.isSet(QStringLiteral("all")))
+        // The module's update is a flow of its own; mixed with another choice, the update
+        // command below refuses it.
+        command = std::make_unique<Cli::OptocoreUpdateCommand>(context, nullptr);
     else if (name == QLatin1String("update"))
         command = std::make_unique<Cli::UpdateCommand>(context, nullptr);
     else if (name == QLatin1String("set"))

@@ -32,12 +32,6 @@ void UpdateCommand::start()
         fail(tr("update takes exactly one of --code FILE, --fpga FILE, --all, --optocore DIR"), UsageError);
         return;
     }
-    if (parser.isSet(QStringLiteral("optocore"))) {
-        // The Optocore module's update reads its files from the program folder and is
-        // driven by the Optocore panel, which has no widget-free counterpart yet.
-        fail(tr("--optocore is not available from the command line yet; use the window's Optocore page"), UsageError);
-        return;
-    }
     if (parser.isSet(QStringLiteral("code"))) {
         kind = Code;
         filePath = parser.value(QStringLiteral("code"));

@@ -19,6 +19,7 @@ class ProgressPrinter;
 // the slot controller as the window runs it (its watchdog ends a stalled update). It
 // succeeds only when the card, back from the update, reports the version the file
 // carries: an update the card did not take is no success, whatever the flow said.
+// `--optocore DIR` alone is OptocoreUpdateCommand's; with another choice it is refused here.
 class UpdateCommand : public CliCommand
 {
     Q_OBJECT

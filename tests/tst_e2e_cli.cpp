@@ -163,6 +163,8 @@ private slots:
                                         << "sync source must be";
         QTest::newRow("two updates") << QStringList{"update", "--slot", "1", "--all", "--code", "x"} << false << 2
                                      << "exactly one of";
+        QTest::newRow("Optocore and code") << QStringList{"update", "--slot", "1", "--optocore", "/tmp", "--code", "x"}
+                                           << false << 2 << "exactly one of";
         QTest::newRow("unknown command") << QStringList{"reboot"} << false << 2 << "unknown command reboot";
         QTest::newRow("bad OSC target") << QStringList{"watch", "--osc-out", "nowhere", "--port1", "{card}"} << true << 2
                                         << "OSC target nowhere is not HOST:PORT";
@@ -240,6 +242,74 @@ private slots:
         QVERIFY2(update.err.contains(QLatin1String("KIP 1: update failed: ")) && update.err.contains(text),
                  qPrintable(update.describe()));
         QVERIFY(!update.out.contains(QLatin1String("update done")));
+    }
+
+    // The Optocore module loaded from a folder of the script's choosing: confirmed by the
+    // module's version once it has left its loader; every refusal ends non-zero with the
+    // reason, and a module that did not take the files keeps its old version.
+    void optocoreModuleFromAFolder_data()
+    {
+        QTest::addColumn<int>("cardType");
+        QTest::addColumn<QStringList>("files"); // written into the folder
+        QTest::addColumn<int>("refusedStep"); // -1: none
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // on stdout for a success, on stderr otherwise
+        QTest::addColumn<QByteArray>("versionAfter");
+        const QStringList all{"build.txt", "udi71221.bin", "pdi71221.sop"};
+        const QByteArray old = "OCM 4.21 b1207";
+        QTest::newRow("updated") << int(KipPort::Optocore) << all << -1 << 0
+                                 << "KIP 1: update done, the Optocore module reports OC 7.12.21"
+                                 << QByteArray("OC 7.12.21");
+        QTest::newRow("packet refused") << int(KipPort::Optocore) << all << 4 << 1
+                                        << "KIP 1: Optocore update failed: Flash Verify error at packet 0 in file "
+                                        << old;
+        QTest::newRow("description refused") << int(KipPort::Optocore) << all << 1 << 1
+                                             << "KIP 1: Optocore update failed: Flash Verify error at packet -1 in file "
+                                             << old;
+        QTest::newRow("second file missing") << int(KipPort::Optocore) << QStringList(all.mid(0, 2)) << -1 << 1
+                                             << "pdi71221.sop file not found" << old;
+        QTest::newRow("build.txt missing") << int(KipPort::Optocore) << QStringList(all.mid(1)) << -1 << 1 << "build.txt file not found"
+                                           << old;
+        QTest::newRow("not an Optocore card") << int(KipPort::MadiBnc) << all << -1 << 1
+                                              << "KIP 1: the card is a BNC MADI card, not an Optocore card" << old;
+    }
+    void optocoreModuleFromAFolder()
+    {
+        QFETCH(int, cardType);
+        QFETCH(QStringList, files);
+        QFETCH(int, refusedStep);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QFETCH(QByteArray, versionAfter);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QMap<QString, QByteArray> contents{{"build.txt", "OC 7.12.21"},
+                                                 {"udi71221.bin", QByteArray(150, 'a') + QByteArray(150, 'b')},
+                                                 {"pdi71221.sop", QByteArray(129, 'c')}};
+        for (const QString &name : files) {
+            QFile file(folder.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents[name]) == contents[name].size());
+        }
+        CardSimulator card;
+        card.firmware().resetState(cardType);
+        const OptocoreState &module = card.firmware().state().optocore;
+        if (refusedStep >= 0)
+            card.firmware().refuseOptocoreUpdateStep(refusedStep, LoaderFlashVerifyError);
+        const Run update = run({"update", "--slot", "1", "--optocore", folder.path(), "--port1", card.portName()}, 60000);
+        QVERIFY2(update.exited, qPrintable(update.describe()));
+        QCOMPARE(update.exitCode, exitCode);
+        QVERIFY2((exitCode == 0 ? update.out : update.err).contains(message), qPrintable(update.describe()));
+        if (exitCode == 0) {
+            QVERIFY2(update.out.contains(QLatin1String("KIP 1: Optocore card, module version OCM 4.21 b1207\n"))
+                         && update.out.contains(QLatin1String("KIP 1 update 100 %\n"))
+                         && update.out.contains(QLatin1String("KIP 1: updating the Optocore module to OC 7.12.21")),
+                     qPrintable(update.describe()));
+        } else {
+            QVERIFY2(!update.out.contains(QLatin1String("update done")), qPrintable(update.describe()));
+        }
+        QCOMPARE(module.version, versionAfter);
+        // Whatever the end, the module was told to leave its loader.
+        QCOMPARE(module.loader.stage, 0);
     }
 
     void watchPrintsALockLoss()

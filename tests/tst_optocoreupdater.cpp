@@ -8,6 +8,7 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace EMS;
@@ -171,6 +172,49 @@ private slots:
         QCOMPARE(module.updates.size(), before + 1);
         QCOMPARE(module.updating, StartedAndEnded);
         QVERIFY(!module.status.contains(QVariantList{"Optocore updated successfully"}));
+    }
+
+    // An updater given a folder loads that folder's files; the program folder's paths, and
+    // an updater without a folder, stay as they were.
+    void firmwareFolder()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray first(129, 'd'), second(10, 'e');
+        writeFile(folder.filePath("build.txt"), "OC 9.00.01");
+        writeFile(folder.filePath("udi71221.bin"), first);
+        writeFile(folder.filePath("pdi71221.sop"), second);
+        QCOMPARE(OptocoreUpdater::buildInfoPath(), QCoreApplication::applicationDirPath() + "/build.txt");
+        const OptocoreUpdater programFolder(nullptr);
+        QCOMPARE(programFolder.buildInfoFile(), OptocoreUpdater::buildInfoPath());
+        QCOMPARE(programFolder.firstFile(), OptocoreUpdater::firstFilePath());
+        QCOMPARE(programFolder.secondFile(), OptocoreUpdater::secondFilePath());
+
+        OptocoreUpdater updater(nullptr, folder.path());
+        QCOMPARE(updater.secondFile(), folder.filePath("pdi71221.sop"));
+        QList<SerialMessage> sent;
+        connect(&updater, &OptocoreUpdater::sendMessage, [&sent](SerialMessage *message) { sent.append(*message); });
+        QSignalSpy finished(&updater, &OptocoreUpdater::finished);
+        updater.start();
+        for (int i = 0; i < 20 && finished.isEmpty() && !sent.isEmpty(); ++i) {
+            SerialMessage reply(49, sent.last().param, Zero + (sent.last().param == 4 ? sent.last().data.left(2) : QByteArray()));
+            updater.receiveMessage(&reply);
+        }
+        QCOMPARE(finished, (QList<QVariantList>{{true}}));
+        const QList<SerialMessage> expected{
+            {49, 1, "OC 9.00.01" + QByteArray(54, '\0')}, {49, 2, be16(2)}, {49, 4, be16(0) + first.left(128)},
+            {49, 4, be16(1) + first.mid(128)}, {49, 3, be16(1)}, {49, 4, be16(0) + second}, {49, 0, QByteArray()}};
+        QCOMPARE(sent.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i)
+            QCOMPARE(sent.at(i).encode(), expected.at(i).encode());
+
+        // Back to the program folder (written by init()) for the next start.
+        updater.setFirmwareFolder(QString());
+        sent.clear();
+        updater.start();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent.first().data, "OC 7.12.21" + QByteArray(54, '\0'));
+        updater.cancel();
     }
 
     // The build description goes out as 64 bytes; an unusable file is refused on the press.

@@ -12,38 +12,67 @@ namespace EMS {
 
 namespace {
 
+const char BuildInfoName[] = "build.txt";
+const char FirstFileName[] = "udi71221.bin";
+const char SecondFileName[] = "pdi71221.sop";
+
+// The program's folder is looked up at each use, as the static paths always did.
+QString folderFile(const QString &folder, const char *name)
+{
+    return (folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder) + QLatin1Char('/') + QLatin1String(name);
+}
 
 QString programFile(const char *name)
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    return folderFile(QString(), name);
 }
 
 } // namespace
 
-OptocoreUpdater::OptocoreUpdater(QObject *parent)
-    : QObject(parent)
+OptocoreUpdater::OptocoreUpdater(QObject *parent, const QString &firmwareFolder)
+    : QObject(parent), loadFolder(firmwareFolder)
 {
 }
 
 QString OptocoreUpdater::buildInfoPath()
 {
-    return programFile("build.txt");
+    return programFile(BuildInfoName);
 }
 
 QString OptocoreUpdater::firstFilePath()
 {
-    return programFile("udi71221.bin");
+    return programFile(FirstFileName);
 }
 
 QString OptocoreUpdater::secondFilePath()
 {
-    return programFile("pdi71221.sop");
+    return programFile(SecondFileName);
+}
+
+QString OptocoreUpdater::buildInfoFile() const
+{
+    return folderFile(loadFolder, BuildInfoName);
+}
+
+QString OptocoreUpdater::firstFile() const
+{
+    return folderFile(loadFolder, FirstFileName);
+}
+
+QString OptocoreUpdater::secondFile() const
+{
+    return folderFile(loadFolder, SecondFileName);
 }
 
 QByteArray OptocoreUpdater::readBuildInfo()
 {
+    return readBuildInfo(buildInfoPath());
+}
+
+QByteArray OptocoreUpdater::readBuildInfo(const QString &path)
+{
     QByteArray info;
-    QFile file(buildInfoPath());
+    QFile file(path);
     if (file.open(QIODevice::ReadOnly))
         info = file.read(BuildInfoSize);
     info.append(QByteArray(BuildInfoSize - info.size(), '\0'));
@@ -102,9 +131,9 @@ void OptocoreUpdater::start()
 
     // Both files are checked before the module is told anything: once it has the build
     // description it expects the files that go with it.
-    QString problem = fileProblem(firstFilePath());
+    QString problem = fileProblem(firstFile());
     if (problem.isEmpty())
-        problem = fileProblem(secondFilePath());
+        problem = fileProblem(secondFile());
     if (!problem.isEmpty()) {
         state = Refusing;
         // Reported from the event loop, after the panel has announced the update it
@@ -119,9 +148,9 @@ void OptocoreUpdater::start()
 
     // Until the first file goes out, a refusal names the build description's file.
     file.close();
-    file.setFileName(buildInfoPath());
+    file.setFileName(buildInfoFile());
     state = BuildInfoSent;
-    send(StepBuildInfo, readBuildInfo());
+    send(StepBuildInfo, readBuildInfo(buildInfoFile()));
 }
 
 void OptocoreUpdater::receiveMessage(Common::SerialMessage *message)
@@ -203,7 +232,7 @@ void OptocoreUpdater::startFile(int fileStage)
     packetNumber = 0;
     currentStage = fileStage;
     file.close();
-    file.setFileName(fileStage == StepFirstFile ? firstFilePath() : secondFilePath());
+    file.setFileName(fileStage == StepFirstFile ? firstFile() : secondFile());
 
     // Checked again: the file may have changed since the update started.
     const QString problem = fileProblem(file.fileName());

@@ -13,7 +13,8 @@ namespace EMS {
 // card, in "Optocore update" messages (type 49): a 64-byte build description, then
 // "udi71221.bin" and "pdi71221.sop" in numbered 128-byte packets, each acknowledged by
 // number. Also asks for the module's version and tells its loader to exit. The three
-// files lie in the program's folder. Driven only by the module's replies.
+// files lie in the program's folder, or in the firmware folder the caller gives (the
+// command-line tool's --optocore DIR). Driven only by the module's replies.
 class OptocoreUpdater : public QObject
 {
     Q_OBJECT
@@ -33,13 +34,25 @@ public:
         StepExitLoader = 5,
     };
 
-    explicit OptocoreUpdater(QObject *parent);
+    // An empty firmware folder is the program's folder.
+    explicit OptocoreUpdater(QObject *parent, const QString &firmwareFolder = QString());
 
+    // The files in the program's folder.
     static QString buildInfoPath();
     static QString firstFilePath();
     static QString secondFilePath();
     // The first 64 bytes of "build.txt", padded with zero bytes; all zero without a file.
     static QByteArray readBuildInfo();
+    static QByteArray readBuildInfo(const QString &path);
+
+    // The folder this updater loads from; empty for the program's folder. Takes effect
+    // at the next start().
+    void setFirmwareFolder(const QString &folder) { loadFolder = folder; }
+    QString firmwareFolder() const { return loadFolder; }
+    // The files in this updater's firmware folder.
+    QString buildInfoFile() const;
+    QString firstFile() const;
+    QString secondFile() const;
     static QString errorText(int result);
     // Why a firmware file cannot be sent, or empty when it can.
     static QString fileProblem(const QString &path);
@@ -74,6 +87,7 @@ private:
     void finishSuccess();
     void abortUpdate(const QString &reason);
 
+    QString loadFolder;
     QByteArray versionData;
     QFile file;
     qint64 fileSize = 0;
