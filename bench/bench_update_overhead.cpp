@@ -25,6 +25,7 @@
 // 100 ms hand-back for the code; 5 s after the FPGA image) are reported apart, in
 // fixed_s, and are not part of either ratio.
 #include "link/kipport.h"
+#include "bench/simulatorthread.h"
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 
@@ -62,49 +63,6 @@ qint64 cpuNs(clockid_t clock)
     clock_gettime(clock, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
-
-// The card simulator on a thread of its own; everything it does happens there.
-class SimulatorThread
-{
-public:
-    explicit SimulatorThread(int cardType)
-    {
-        thread.start();
-        anchor.moveToThread(&thread);
-        QMetaObject::invokeMethod(&anchor, [this, cardType] {
-            card = new CardSimulator;
-            card->firmware().resetState(cardType);
-            pthread_getcpuclockid(pthread_self(), &clock);
-            QObject::connect(card, &CardSimulator::bytesFromHost, card, [this](const QByteArray &bytes) {
-                if (counting)
-                    fromHost += bytes.size();
-            });
-            QObject::connect(card, &CardSimulator::bytesToHost, card, [this](const QByteArray &bytes) {
-                if (counting)
-                    toHost += bytes.size();
-            });
-            portName = card->portName();
-        }, Qt::BlockingQueuedConnection);
-    }
-
-    ~SimulatorThread()
-    {
-        QMetaObject::invokeMethod(&anchor, [this] { delete card; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-    }
-
-    QString portName;
-    clockid_t clock{};
-    std::atomic<bool> counting{false};
-    std::atomic<qint64> fromHost{0};
-    std::atomic<qint64> toHost{0};
-
-private:
-    QThread thread;
-    QObject anchor;
-    CardSimulator *card = nullptr;
-};
 
 // One transfer phase: from the first block or packet sent to the progress report that
 // follows the last one's answer.
@@ -164,8 +122,7 @@ Phase measure(KipPort &port, SimulatorThread &sim, const std::function<void()> &
             return;
         }
         if (reports++ == 0) {
-            sim.fromHost = 0;
-            sim.toHost = 0;
+            sim.resetBytes();
             sim.counting = true;
             wall.start();
             hostStart = cpuNs(host);
@@ -237,6 +194,7 @@ void runUpdate(benchmark::State &state, const QString &fileName, qint64 size, in
     QTemporaryDir dir;
     const QString file = writeImage(dir, fileName, image(size, seed));
     SimulatorThread sim(KipPort::MadiBnc);
+    sim.counting = false;
     KipPort port(nullptr, 0);
     if (file.isEmpty() || !connectToCard(port, sim)) {
         state.SkipWithError("no file or no card");

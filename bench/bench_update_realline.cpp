@@ -29,6 +29,7 @@
 // The last line holds the two ratios of code and FPGA together, by latency:
 //   ratio_1ms=<(code + FPGA wall) / (code + FPGA wire + fixed) at 1 ms> ratio_16ms=<same at 16 ms>
 #include "link/kipport.h"
+#include "bench/simulatorthread.h"
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 #include "sim/seriallinemodel.h"
@@ -63,41 +64,6 @@ double wireSeconds(qint64 bytes)
 {
     return SerialLineModel::wireTimeNs(bytes) / 1e9;
 }
-
-// The card simulator, its line realistic, on a thread of its own; counts the bytes
-// exchanged both ways.
-class SimulatorThread
-{
-public:
-    explicit SimulatorThread(int latencyMs)
-    {
-        thread.start();
-        anchor.moveToThread(&thread);
-        QMetaObject::invokeMethod(&anchor, [this, latencyMs] {
-            card = new CardSimulator;
-            card->firmware().resetState(KipPort::MadiBnc);
-            card->setRealisticLine(true, latencyMs);
-            QObject::connect(card, &CardSimulator::bytesFromHost, card, [this](const QByteArray &b) { bytes += b.size(); });
-            QObject::connect(card, &CardSimulator::bytesToHost, card, [this](const QByteArray &b) { bytes += b.size(); });
-            portName = card->portName();
-        }, Qt::BlockingQueuedConnection);
-    }
-
-    ~SimulatorThread()
-    {
-        QMetaObject::invokeMethod(&anchor, [this] { delete card; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-    }
-
-    QString portName;
-    std::atomic<qint64> bytes{0};
-
-private:
-    QThread thread;
-    QObject anchor;
-    CardSimulator *card = nullptr;
-};
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs)
 {
@@ -142,10 +108,10 @@ Run timeUpdate(KipPort &port, SimulatorThread &sim, double fixedS, int reportsBe
     QMetaObject::Connection progress = QObject::connect(&port, &KipPort::updateProgress, [&](int percent) {
         if (percent < 100 && reports++ == reportsBeforeTransfer) {
             transferStartNs = wall.nsecsElapsed();
-            transferStartBytes = sim.bytes;
+            transferStartBytes = sim.bytes();
         } else if (percent >= 100 && transferStartNs >= 0 && run.transferS == 0) {
             run.transferS = (wall.nsecsElapsed() - transferStartNs) / 1e9;
-            run.transferBytes = sim.bytes - transferStartBytes;
+            run.transferBytes = sim.bytes() - transferStartBytes;
         }
     });
     QMetaObject::Connection result = QObject::connect(&port, &KipPort::updateFinished, [&](bool success) {
@@ -153,11 +119,11 @@ Run timeUpdate(KipPort &port, SimulatorThread &sim, double fixedS, int reportsBe
         run.successful = success;
         finished = true;
     });
-    sim.bytes = 0;
+    sim.resetBytes();
     wall.start();
     start();
     waitFor([&] { return finished; }, UpdateTimeoutMs);
-    run.bytes = sim.bytes;
+    run.bytes = sim.bytes();
     QObject::disconnect(progress);
     QObject::disconnect(result);
     return run;
@@ -209,7 +175,7 @@ struct LatencyResult
 LatencyResult runAt(int latencyMs, const QString &codeFile, const QString &fpgaFile)
 {
     LatencyResult result;
-    SimulatorThread sim(latencyMs);
+    SimulatorThread sim(KipPort::MadiBnc, [latencyMs](CardSimulator &card) { card.setRealisticLine(true, latencyMs); });
     KipPort port(nullptr, 0);
     port.setSerialPortName(sim.portName);
     port.connectSerialPort();
