@@ -25,7 +25,7 @@
 // 100 ms hand-back for the code; 5 s after the FPGA image) are reported apart, in
 // fixed_s, and are not part of either ratio.
 #include "link/kipport.h"
-#include "bench/simulatorthread.h"
+#include "bench/updatebench.h"
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 
@@ -85,15 +85,6 @@ struct Phase
         bytes += other.bytes;
     }
 };
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return done();
-}
 
 // Runs one update on the port and measures its transfer phase. A progress report goes
 // out with every block or packet sent, so the n-th report (n >= 1) marks the n-th

@@ -29,7 +29,7 @@
 // The last line holds the two ratios of code and FPGA together, by latency:
 //   ratio_1ms=<(code + FPGA wall) / (code + FPGA wire + fixed) at 1 ms> ratio_16ms=<same at 16 ms>
 #include "link/kipport.h"
-#include "bench/simulatorthread.h"
+#include "bench/updatebench.h"
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 #include "sim/seriallinemodel.h"
@@ -63,15 +63,6 @@ constexpr int UpdateTimeoutMs = 600000;
 double wireSeconds(qint64 bytes)
 {
     return SerialLineModel::wireTimeNs(bytes) / 1e9;
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return done();
 }
 
 struct Run

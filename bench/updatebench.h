@@ -1,11 +1,14 @@
 #pragma once
 
-// The card simulator on a thread of its own, shared by the update benchmarks: everything
-// the card does happens there, so the benchmark's thread measures the controller alone.
+// What the update benchmarks share: the card simulator on a thread of its own (everything
+// the card does happens there, so the benchmark's thread measures the controller alone),
+// and waiting on the controller's event loop.
 
 #include "sim/cardfirmware.h"
 #include "sim/cardsimulator.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -69,3 +72,13 @@ private:
     QObject anchor;
     CardSimulator *card = nullptr;
 };
+
+// Runs the event loop until done() or the time is up; done() tells which.
+inline bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
