@@ -337,21 +337,18 @@ void SlotController::createUpgrader()
 void SlotController::updateCode()
 {
     cardUpgrader->upgradeCode();
-    optocoreUpdateShown = false;
     startUpdate(tr("please wait - updating code"), false);
 }
 
 void SlotController::updateFpga()
 {
     cardUpgrader->upgradeFPGA();
-    optocoreUpdateShown = false;
     startUpdate(tr("please wait - updating FPGA"), false);
 }
 
 void SlotController::updateAsRequired()
 {
     cardUpgrader->upgradeAsRequired();
-    optocoreUpdateShown = false;
     startUpdate(tr("please wait - updating as required"), false);
 }
 
@@ -363,14 +360,12 @@ void SlotController::cancelUpdate()
 void SlotController::updateCodeFrom(const QString &filePath)
 {
     cardUpgrader->upgradeCode(filePath);
-    optocoreUpdateShown = false;
     startUpdate(tr("please wait - updating code"), false);
 }
 
 void SlotController::updateFpgaFrom(const QString &filePath)
 {
     cardUpgrader->upgradeFPGA(filePath);
-    optocoreUpdateShown = false;
     startUpdate(tr("please wait - updating FPGA"), false);
 }
 
@@ -380,12 +375,12 @@ void SlotController::optocoreUpdating(bool running)
         receiveUpdateFinished(true);
         return;
     }
-    optocoreUpdateShown = true;
     startUpdate(tr("please wait - updating Optocore"), true);
 }
 
-void SlotController::startUpdate(const QString &text, bool)
+void SlotController::startUpdate(const QString &text, bool optocore)
 {
+    optocoreUpdateShown = optocore;
     progressPercent = 0;
     waitText = text;
     // Watched from the start: a card that never enters its boot loader, or never
